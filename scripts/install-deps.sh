@@ -1,0 +1,27 @@
+#!/bin/sh
+# Installs what building and testing pktwatch needs on Debian, when run as
+# root; otherwise says what is missing.
+set -eu
+
+missing=""
+command -v cmake >/dev/null 2>&1 || missing="$missing cmake"
+command -v g++ >/dev/null 2>&1 || missing="$missing g++"
+command -v make >/dev/null 2>&1 || missing="$missing make"
+[ -f /usr/include/gtest/gtest.h ] || missing="$missing libgtest-dev"
+[ -f /usr/include/gmock/gmock.h ] || missing="$missing libgmock-dev"
+command -v ip >/dev/null 2>&1 || missing="$missing iproute2"
+command -v setpriv >/dev/null 2>&1 || missing="$missing util-linux"
+
+[ -z "$missing" ] && exit 0
+
+if [ "$(id -u)" -eq 0 ] && command -v apt-get >/dev/null 2>&1; then
+    echo "Installing:$missing"
+    export DEBIAN_FRONTEND=noninteractive
+    apt-get update -q
+    # shellcheck disable=SC2086
+    apt-get install -y -q $missing
+else
+    echo "pktwatch needs:$missing" >&2
+    echo "Install them with: sudo apt-get install -y$missing" >&2
+    exit 1
+fi

@@ -1,0 +1,30 @@
+// Japanese text on the console. Every message is kept once, in UTF-8, and
+// written through console_text/console_printf in the console's encoding:
+// Shift-JIS (code page 932) bytes, or UTF-8 where the console is UTF-8.
+#pragma once
+
+#include <cstddef>
+#include <cstdio>
+
+#include "platform/platform.hpp"
+
+#if defined(__MINGW32__)
+#define PKTWATCH_PRINTF(fmt, args) __attribute__((format(gnu_printf, fmt, args)))
+#else
+#define PKTWATCH_PRINTF(fmt, args) __attribute__((format(printf, fmt, args)))
+#endif
+
+// The encoding Japanese text is written in; set once at start-up from
+// platform_console_init, and by tests.
+extern ConsoleEncoding console_encoding;
+
+// Converts UTF-8 text to Shift-JIS into `out` (at most `size` bytes, always
+// terminated when size > 0). A character without a Shift-JIS code becomes "?".
+// Returns the length written.
+std::size_t utf8_to_shift_jis(const char* utf8, char* out, std::size_t size);
+
+// Writes UTF-8 `text` to `stream` in the console's encoding.
+void console_text(std::FILE* stream, const char* text);
+
+// Formats like fprintf (ASCII arguments only), then writes like console_text.
+void console_printf(std::FILE* stream, const char* format, ...) PKTWATCH_PRINTF(2, 3);

@@ -1,0 +1,116 @@
+// The operations pktwatch needs from the operating system: the sockets layer,
+// the capture socket, the local host's addresses, the local time and the
+// console. One backend per platform implements them (src/platform/linux,
+// src/platform/windows) and CMake picks which one is built. This header is the
+// whole contract: it includes no system header, and neither does any caller.
+#pragma once
+
+#include <cstddef>
+#include <cstdint>
+#include <cstdio>
+
+struct MonitorOptions;
+
+// --- Sockets layer -----------------------------------------------------------
+
+// What the sockets layer says about itself once started (WSADATA's texts).
+struct SocketsLayerInfo {
+    char description[257];
+    char system_status[129];
+};
+
+// Starts the sockets layer, asking for `version` (0x0202 for 2.2).
+// Returns 0 on success, non-zero on failure, like WSAStartup.
+int platform_startup(std::uint16_t version, SocketsLayerInfo* info);
+
+// Stops the sockets layer; safe to register with atexit.
+void platform_cleanup();
+
+// --- Local host --------------------------------------------------------------
+
+inline constexpr int max_local_addresses = 64;
+
+// The local host's IPv4 addresses, network byte order, in the platform's order
+// (non-loopback first, loopback last).
+struct LocalAddressList {
+    std::uint32_t address[max_local_addresses];
+    int count;
+};
+
+enum class LocalAddressStatus {
+    ok,                // the list is filled (it may be empty)
+    host_name_failed,  // the host name could not be had, or was empty
+    lookup_failed,     // the name was had, but its addresses were not
+};
+
+LocalAddressStatus platform_local_addresses(LocalAddressList* list);
+
+// Dotted-quad text to an address in network byte order, with inet_addr's
+// meaning: "0.0.0.0" gives 0, text that cannot be read gives 0xFFFFFFFF.
+std::uint32_t platform_inet_addr(const char* text);
+
+// --- Time --------------------------------------------------------------------
+
+// Local wall-clock time of day, for the summary line.
+struct TimeOfDay {
+    int hour;
+    int minute;
+    int second;
+    int milliseconds;
+};
+
+// Local calendar time in whole seconds, for the detail view's date text.
+struct CalendarTime {
+    int weekday;  // 0 = Sunday
+    int month;    // 0 = January
+    int day;      // 1..31
+    int hour;
+    int minute;
+    int second;
+};
+
+TimeOfDay platform_time_of_day();
+CalendarTime platform_calendar_time();
+
+// --- Console -----------------------------------------------------------------
+
+enum class ConsoleEncoding {
+    shift_jis,  // code page 932 bytes
+    utf8,
+};
+
+// Prepares the console (locale and the like) and tells which encoding its
+// Japanese text wants. Called once, at start-up.
+ConsoleEncoding platform_console_init();
+
+// Writes `utf8` (`length` bytes of UTF-8) to `stream` when the platform has a
+// better way than bytes for it (a Windows console takes UTF-16). Returns false
+// when the stream wants plain encoded bytes, so the caller writes them.
+bool platform_write_console_text(std::FILE* stream, const char* utf8, std::size_t length);
+
+// --- Capture -----------------------------------------------------------------
+
+struct CaptureSocket {
+    std::intptr_t handle;
+    int interface_index;
+    bool loopback;
+};
+
+// Each returns true on success. On failure the reason is kept for
+// platform_last_error.
+bool platform_open_capture(CaptureSocket* capture);
+bool platform_bind_capture(CaptureSocket* capture, std::uint32_t listen_address);
+bool platform_receive_all(CaptureSocket* capture, const MonitorOptions& options);
+
+// Receives one IPv4 datagram into `buffer`, at most `capacity` bytes (a longer
+// one is cut). Returns its byte count, or 0 or less when nothing was received.
+int platform_receive(CaptureSocket* capture, unsigned char* buffer, int capacity);
+
+// The system's reason for the last failed operation, as text, and whether it
+// was a lack of privilege.
+struct PlatformError {
+    char text[256];
+    bool permission_denied;
+};
+
+PlatformError platform_last_error();

@@ -1,0 +1,8 @@
+// The hex dump: rows of 20 received bytes as offset, words and characters.
+#pragma once
+
+#include <cstdio>
+
+#include "monitor/packet.hpp"
+
+void print_hex_dump(std::FILE* stream, PacketBytes packet, int length);

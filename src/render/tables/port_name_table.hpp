@@ -1,0 +1,23 @@
+// TCP/UDP port numbers and their service names, in the program's own order,
+// ended by a terminator row with port 0 and an empty name.
+#pragma once
+
+#include <cstddef>
+#include <cstdint>
+
+struct PortNameRow {
+    std::uint16_t port;
+    const char* name;
+};
+
+inline constexpr int port_name_rows = 885;  // without the terminator
+inline constexpr int port_label_size = 64;
+
+extern const PortNameRow PortNameTable[port_name_rows + 1];
+
+// Index of the first row whose port equals `port`, or of the terminator.
+int find_port_index(std::uint16_t port);
+
+// Writes "name(port)" when the port has a named row, else the decimal port,
+// into `label` (port_label_size bytes at least). Returns `label`.
+char* format_port_label(std::uint16_t port, char* label);
