@@ -1,0 +1,158 @@
+// The program's main routine: start-up in a fixed order, then the endless
+// receive loop that filters each datagram and routes it to the renderers.
+#include "monitor/run_monitor.hpp"
+
+#include <cerrno>
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+
+#include "config/console_text.hpp"
+#include "config/dialogue.hpp"
+#include "config/messages.hpp"
+#include "config/options.hpp"
+#include "monitor/filter.hpp"
+#include "monitor/packet.hpp"
+#include "render/detail.hpp"
+#include "render/hex_dump.hpp"
+#include "render/summary.hpp"
+
+namespace {
+
+constexpr std::uint16_t sockets_layer_version = 0x0202;
+
+// The log stream's buffer: larger than the longest account (the detail view
+// with the dump of a 2000-byte datagram), so each flush is one whole write.
+constexpr std::size_t log_buffer_size = 64 * 1024;
+
+// After one of the start-up failure lines: the system's reason on standard
+// error, with what to do when it was a lack of privilege.
+void report_capture_error(const char* what, const char* program) {
+    const PlatformError error = platform_last_error();
+    std::fflush(stdout);
+    if (error.permission_denied) {
+        std::fprintf(stderr,
+                     "pktwatch: %s: %s (run it as root, or grant it the capability: "
+                     "sudo setcap cap_net_raw+ep %s)\n",
+                     what, error.text, program);
+    } else {
+        std::fprintf(stderr, "pktwatch: %s: %s\n", what, error.text);
+    }
+}
+
+void report_log_error(const char* path, int error) {
+    std::fflush(stdout);
+    std::fprintf(stderr, "pktwatch: log file %s: %s\n", path, std::strerror(error));
+}
+
+// Flushes the log; false (after saying why on standard error) when the
+// account did not reach the file.
+bool flush_log(std::FILE* log, const char* path) {
+    errno = 0;
+    if (std::fflush(log) == 0 && std::ferror(log) == 0) {
+        return true;
+    }
+    report_log_error(path, errno != 0 ? errno : EIO);
+    return false;
+}
+
+}  // namespace
+
+int start_winsock(SocketsLayerInfo* info) {
+    if (platform_startup(sockets_layer_version, info) != 0) {
+        console_text(stdout, msg_winsock_required);
+        platform_cleanup();
+        return 0;
+    }
+    return 1;
+}
+
+int run_monitor(int argc, char** argv) {
+    print_usage(stdout);
+
+    SocketsLayerInfo sockets_layer{};
+    if (start_winsock(&sockets_layer) == 0) {
+        std::fputs("WSAStartup failed.", stdout);
+        return 0;
+    }
+    std::printf("Description\t:%s\r\n", sockets_layer.description);
+    std::printf("Systemstatus\t:%s\r\n", sockets_layer.system_status);
+    std::atexit(platform_cleanup);
+
+    MonitorOptions options{};
+    options.listen_address = default_local_address(stdout);
+    const int set_up =
+        argc >= 2 ? parse_command_line(options, argc, argv, stdout) : run_setup_dialogue(options);
+    if (set_up != 1) {
+        return 0;
+    }
+    const char* program = argc >= 1 && argv[0] != nullptr ? argv[0] : "pktwatch";
+
+    CaptureSocket capture{};
+    if (!platform_open_capture(&capture)) {
+        std::fputs("::socket() failed.", stdout);
+        report_capture_error("cannot open the capture socket", program);
+        return -1;
+    }
+    if (!platform_bind_capture(&capture, options.listen_address)) {
+        std::fputs("::bind() error.\n", stderr);
+        const AddressBytes a = address_bytes(options.listen_address);
+        char what[64];
+        std::snprintf(what, sizeof what, "cannot bind to %u.%u.%u.%u", a.byte[0], a.byte[1],
+                      a.byte[2], a.byte[3]);
+        report_capture_error(what, program);
+        return -1;
+    }
+    if (!platform_receive_all(&capture, options)) {
+        std::fputs("::ioctlsocket() error.\n", stdout);
+        report_capture_error("cannot switch on receive-all", program);
+        return -1;
+    }
+    std::fputs("Listen start...\n\n", stdout);
+
+    std::FILE* log = nullptr;
+    if (options.log_path[0] != '\0') {
+        log = std::fopen(options.log_path, "wb");
+        if (log == nullptr) {
+            const int error = errno;
+            console_text(stdout, msg_log_open_failed);
+            report_log_error(options.log_path, error);
+            return -1;
+        }
+        static char log_buffer[log_buffer_size];
+        std::setvbuf(log, log_buffer, _IOFBF, sizeof log_buffer);
+        print_options(log, options);
+        if (!flush_log(log, options.log_path)) {
+            return -1;
+        }
+    }
+    std::fflush(stdout);
+
+    PacketBuffer packet;
+    for (;;) {
+        std::memset(packet.bytes, 0, sizeof packet.bytes);
+        packet.length = platform_receive(&capture, packet.bytes, packet_buffer_size);
+        if (packet.length <= 0) {
+            continue;
+        }
+        if (!packet_passes_filter(options, packet.bytes)) {
+            continue;
+        }
+        std::FILE* account = log != nullptr ? log : stdout;
+        if (options.show_detail != 0) {
+            print_detail(account, packet.bytes, packet.length);
+        } else {
+            print_summary(account, packet.bytes, packet.length);
+        }
+        if (options.show_dump != 0) {
+            print_hex_dump(account, packet.bytes, packet.length);
+        }
+        if (log != nullptr) {
+            if (!flush_log(log, options.log_path)) {
+                return -1;
+            }
+            print_console_echo(stdout, packet.bytes, packet.length);
+        }
+        std::fflush(stdout);
+    }
+}
