@@ -1,0 +1,95 @@
+// run_setup_dialogue over arbitrary standard-input bytes (overlong lines, NUL
+// bytes, no final line end, end of input anywhere) with a fake list of local
+// addresses, or a failure to get it. Checks that the dialogue ends, with -1
+// when no address can be chosen and otherwise with one of the listed ones.
+#include <cstddef>
+#include <cstdint>
+#include <cstdio>
+#include <cstring>
+
+#include "config/console_text.hpp"
+#include "config/dialogue.hpp"
+#include "config/options.hpp"
+#include "fuzz_entries.hpp"
+#include "fuzz_support.hpp"
+
+namespace {
+
+LocalAddressStatus fake_status = LocalAddressStatus::ok;
+int fake_count = 0;
+
+// The i-th fake local address: 10.0.0.1, 10.0.0.2, ...
+std::uint32_t fake_address(int i) {
+    return network_order_address(0x0A000001u + static_cast<std::uint32_t>(i));
+}
+
+LocalAddressStatus fake_local_addresses(LocalAddressList* list) {
+    list->count = 0;
+    if (fake_status != LocalAddressStatus::ok) {
+        return fake_status;
+    }
+    for (int i = 0; i < fake_count; ++i) {
+        list->address[i] = fake_address(i);
+    }
+    list->count = fake_count;
+    return LocalAddressStatus::ok;
+}
+
+// Input byte 0: bits 0-1 the status of the address lookup, bit 2 the console
+// encoding, bits 3-7 the number of addresses (0 to 24, or the most a list
+// holds).
+void choose_fakes(std::uint8_t choice) {
+    constexpr LocalAddressStatus statuses[] = {
+        LocalAddressStatus::ok,
+        LocalAddressStatus::host_name_failed,
+        LocalAddressStatus::lookup_failed,
+        LocalAddressStatus::ok,
+    };
+    fake_status = statuses[choice & 3u];
+    const int count = choice >> 3;
+    fake_count = count > 24 ? max_local_addresses : count;
+    console_encoding = (choice & 4u) != 0 ? ConsoleEncoding::utf8 : ConsoleEncoding::shift_jis;
+}
+
+}  // namespace
+
+int fuzz_dialogue_one(const std::uint8_t* data, std::size_t size) {
+    const auto saved_source = local_address_source;
+    const ConsoleEncoding saved_encoding = console_encoding;
+    choose_fakes(size > 0 ? data[0] : 0);
+    local_address_source = fake_local_addresses;
+
+    std::FILE* in = std::tmpfile();
+    FUZZ_CHECK(in != nullptr);
+    if (size > 1) {
+        FUZZ_CHECK(std::fwrite(data + 1, 1, size - 1, in) == size - 1);
+    }
+    std::rewind(in);
+
+    MonitorOptions options{};
+    options.listen_address =
+        fake_status == LocalAddressStatus::ok && fake_count > 0 ? fake_address(0) : 0;
+    const int status = run_setup_dialogue(options, in, null_stream());
+    std::fclose(in);
+
+    local_address_source = saved_source;
+    console_encoding = saved_encoding;
+
+    FUZZ_CHECK(status == 1 || status == -1);
+    if (fake_status != LocalAddressStatus::ok || fake_count == 0) {
+        FUZZ_CHECK(status == -1);
+    }
+    if (status == 1) {
+        bool listed = false;
+        for (int i = 0; i < fake_count; ++i) {
+            listed = listed || options.listen_address == fake_address(i);
+        }
+        FUZZ_CHECK(listed);
+        if (fake_count == 1) {
+            FUZZ_CHECK(options.listen_address == fake_address(0));
+        }
+    }
+    FUZZ_CHECK(std::memchr(options.log_path, '\0', sizeof options.log_path) != nullptr);
+    FUZZ_CHECK(options.show_detail <= 1 && options.show_dump <= 1);
+    return 0;
+}
