@@ -1,0 +1,22 @@
+// The port line shared by the summary view and the TCP and UDP blocks of the
+// detail view: both ports of the transport header (RFC 793, RFC 768) as labels.
+#pragma once
+
+#include "monitor/packet.hpp"
+#include "render/tables/port_name_table.hpp"
+
+// A string literal, so that callers can join it to their own formats and print
+// a whole block with one call.
+#define PKTWATCH_PORT_LINE_FORMAT "Port src->dst:      [%s] >> [%s]\n"
+
+struct PortLabels {
+    char source[port_label_size];
+    char destination[port_label_size];
+};
+
+// The labels of the two 16-bit words at offsets 20 and 22, whatever the
+// protocol.
+inline void format_port_labels(PacketBytes packet, PortLabels* labels) {
+    format_port_label(read_be16<packet_offset::source_port>(packet), labels->source);
+    format_port_label(read_be16<packet_offset::destination_port>(packet), labels->destination);
+}
