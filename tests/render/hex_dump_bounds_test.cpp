@@ -19,7 +19,7 @@ std::string dump(int length) {
         [&](std::FILE* stream) { print_hex_dump(stream, packet->bytes, length); });
 }
 
-long row_count(const std::string& text) {
+std::ptrdiff_t row_count(const std::string& text) {
     return std::count(text.begin(), text.end(), '\n') - 1;  // the leading line end
 }
 
