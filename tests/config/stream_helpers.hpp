@@ -1,0 +1,76 @@
+// Temporary files standing in for the console in the configuration tests.
+#pragma once
+
+#include <cstdio>
+#include <memory>
+#include <string>
+
+#include "config/console_text.hpp"
+
+struct FileCloser {
+    void operator()(std::FILE* file) const { std::fclose(file); }
+};
+using TempFile = std::unique_ptr<std::FILE, FileCloser>;
+
+// An empty temporary file to write into.
+inline TempFile output_file() {
+    return TempFile(std::tmpfile());
+}
+
+// A temporary file holding `content` (zero bytes included), read from the start.
+inline TempFile input_file(const std::string& content) {
+    TempFile file(std::tmpfile());
+    std::fwrite(content.data(), 1, content.size(), file.get());
+    std::rewind(file.get());
+    return file;
+}
+
+// Everything written to `file` so far.
+inline std::string contents(std::FILE* file) {
+    std::fflush(file);
+    std::rewind(file);
+    std::string text;
+    char chunk[4096];
+    std::size_t count = 0;
+    while ((count = std::fread(chunk, 1, sizeof chunk, file)) > 0) {
+        text.append(chunk, count);
+    }
+    return text;
+}
+
+// Sets the console encoding for one test and restores it afterwards.
+struct ScopedConsoleEncoding {
+    explicit ScopedConsoleEncoding(ConsoleEncoding encoding) : saved(console_encoding) {
+        console_encoding = encoding;
+    }
+    ~ScopedConsoleEncoding() { console_encoding = saved; }
+    ScopedConsoleEncoding(const ScopedConsoleEncoding&) = delete;
+    ScopedConsoleEncoding& operator=(const ScopedConsoleEncoding&) = delete;
+    ConsoleEncoding saved;
+};
+
+// The options report for the given values, written out independently of
+// print_options. Addresses are dotted text.
+inline std::string expected_report(bool detail, bool dump, const std::string& log,
+                                   const std::string& listen, const std::string& range_first,
+                                   const std::string& range_last, unsigned port) {
+    return "OPTIONS\n"
+           "Show header detail   " +
+           std::string(detail ? "Yes" : "no") +
+           "\n"
+           "Show dump            " +
+           std::string(dump ? "Yes" : "no") +
+           "\n"
+           "logfile              " +
+           (log.empty() ? std::string("<no>") : log) +
+           "\n"
+           "Listen address       " +
+           listen +
+           "\n"
+           "\n"
+           "Filtering address    " +
+           range_first + " - " + range_last +
+           "\n"
+           "Filtering port       " +
+           std::to_string(port) + "\n";
+}
