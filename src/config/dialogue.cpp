@@ -1,0 +1,178 @@
+// The question-and-answer set-up used when pktwatch starts without arguments.
+// Answers are read a line at a time into fixed buffers; a line longer than its
+// buffer keeps the bytes that fit and the rest of it is discarded. When the
+// input ends, a yes/no question takes its default and any other question ends
+// the set-up as failed, after one line saying so.
+#include "config/dialogue.hpp"
+
+#include <cstddef>
+
+#include "config/console_text.hpp"
+#include "config/messages.hpp"
+
+namespace {
+
+constexpr std::size_t yes_no_answer_size = 80;
+constexpr std::size_t text_answer_size = 260;
+constexpr std::size_t choice_answer_size = 256;
+
+static_assert(text_answer_size <= log_path_size, "a log file name answer must fit log_path");
+
+// Reads one line from `in` without its line end into `buffer` (`size` bytes,
+// always terminated): the first size - 1 bytes of the line are kept, the rest
+// of the line is read and dropped. A zero byte in the line ends the answer's
+// text but not the line. Returns false when the input ended (or failed)
+// before any byte of a line.
+bool read_answer(std::FILE* in, char* buffer, std::size_t size) {
+    std::size_t length = 0;
+    bool got_line = false;
+    for (;;) {
+        const int c = std::fgetc(in);
+        if (c == EOF) {
+            break;
+        }
+        got_line = true;
+        if (c == '\n') {
+            break;
+        }
+        if (length + 1 < size) {
+            buffer[length++] = static_cast<char>(c);
+        }
+    }
+    buffer[length] = '\0';
+    return got_line;
+}
+
+int input_ended(std::FILE* out) {
+    console_text(out, msg_input_ended);
+    return -1;
+}
+
+// The address as the number whose least significant byte is the first address
+// byte, as the address confirmation shows it.
+std::uint32_t first_byte_lowest(std::uint32_t network_order) {
+    const AddressBytes a = address_bytes(network_order);
+    return std::uint32_t{a.byte[3]} << 24 | std::uint32_t{a.byte[2]} << 16 |
+           std::uint32_t{a.byte[1]} << 8 | std::uint32_t{a.byte[0]};
+}
+
+// choose_local_address, telling besides whether the input ended.
+std::uint32_t choose_address(std::FILE* in, std::FILE* out, bool* ended) {
+    *ended = false;
+    LocalAddressList list;
+    if (!find_local_addresses(&list, out)) {
+        return 0;
+    }
+    for (int i = 0; i < list.count; ++i) {
+        const AddressBytes a = address_bytes(list.address[i]);
+        std::fprintf(out, "No.%d : %d.%d.%d.%d\n", i + 1, a.byte[0], a.byte[1], a.byte[2],
+                     a.byte[3]);
+    }
+    if (list.count == 0) {
+        return 0;
+    }
+    if (list.count == 1) {
+        return list.address[0];
+    }
+    const auto count = static_cast<std::uint32_t>(list.count);
+    char answer[choice_answer_size];
+    std::uint32_t choice = 0;
+    do {
+        console_printf(out, fmt_choose_address, list.count);
+        if (!read_answer(in, answer, sizeof answer)) {
+            console_text(out, msg_input_ended);
+            *ended = true;
+            return 0;
+        }
+        choice = decimal_value(answer);
+    } while (choice < 1 || choice > count);
+    return list.address[choice - 1];
+}
+
+}  // namespace
+
+int ask_yes_no(const char* question, int default_answer, std::FILE* in, std::FILE* out) {
+    console_text(out, question);
+    char answer[yes_no_answer_size];
+    if (!read_answer(in, answer, sizeof answer)) {
+        return default_answer;
+    }
+    if (default_answer == 1) {
+        return answer[0] == 'N' || answer[0] == 'n' ? 0 : 1;
+    }
+    return answer[0] == 'Y' || answer[0] == 'y' ? 1 : 0;
+}
+
+std::uint32_t choose_local_address(std::FILE* in, std::FILE* out) {
+    bool ended = false;
+    return choose_address(in, out, &ended);
+}
+
+int run_setup_dialogue(MonitorOptions& options, std::FILE* in, std::FILE* out) {
+    char answer[text_answer_size];
+
+    if (ask_yes_no(msg_ask_log_file, 1, in, out) == 1) {
+        do {
+            console_text(out, msg_enter_log_name);
+            if (!read_answer(in, answer, sizeof answer)) {
+                return input_ended(out);
+            }
+            std::size_t i = 0;
+            for (; answer[i] != '\0'; ++i) {
+                options.log_path[i] = answer[i];
+            }
+            options.log_path[i] = '\0';
+        } while (options.log_path[0] == '\0');
+    }
+
+    if (ask_yes_no(msg_ask_address_filter, 1, in, out) == 1) {
+        console_text(out, msg_enter_filter_address);
+        do {
+            if (!read_answer(in, answer, sizeof answer)) {
+                return input_ended(out);
+            }
+            options.filter_address = platform_inet_addr(answer);
+            console_printf(out, fmt_filter_address_confirm,
+                           first_byte_lowest(options.filter_address));
+        } while (options.filter_address == 0);
+
+        console_text(out, msg_enter_address_count);
+        std::uint32_t count = 0;
+        do {
+            if (!read_answer(in, answer, sizeof answer)) {
+                return input_ended(out);
+            }
+            count = decimal_value(answer);
+            if (count != 0) {
+                console_printf(out, fmt_address_count_confirm, static_cast<int>(count));
+            }
+        } while (count == 0);
+        options.filter_width = count - 1;
+    }
+
+    if (ask_yes_no(msg_ask_port_filter, 0, in, out) == 1) {
+        do {
+            console_text(out, msg_enter_filter_port);
+            if (!read_answer(in, answer, sizeof answer)) {
+                return input_ended(out);
+            }
+            options.filter_port = static_cast<std::uint16_t>(decimal_value(answer));
+            console_printf(out, fmt_filter_port_confirm, int{options.filter_port});
+        } while (options.filter_port == 0);
+    }
+
+    options.show_detail = static_cast<std::uint8_t>(ask_yes_no(msg_ask_show_detail, 1, in, out));
+    options.show_dump = static_cast<std::uint8_t>(ask_yes_no(msg_ask_show_dump, 1, in, out));
+
+    bool ended = false;
+    options.listen_address = choose_address(in, out, &ended);
+    if (ended) {
+        return -1;
+    }
+    if (options.listen_address == 0) {
+        console_text(out, msg_choose_address_failed);
+        return -1;
+    }
+    print_options(out, options);
+    return 1;
+}
