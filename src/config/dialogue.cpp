@@ -80,6 +80,8 @@ std::uint32_t choose_address(std::FILE* in, std::FILE* out, bool* ended) {
     do {
         console_printf(out, fmt_choose_address, list.count);
         if (!read_answer(in, answer, sizeof answer)) {
+            // The question has no line end: give the message a line of its own.
+            std::fputs("\n", out);
             console_text(out, msg_input_ended);
             *ended = true;
             return 0;

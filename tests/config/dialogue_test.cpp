@@ -321,22 +321,23 @@ TEST_F(DialogueTest, EndOfInputAtEveryQuestion) {
                                              q_dump,
                                              list3,
                                              choose3};
-    const std::string choice_tail = q_detail + q_dump + list3 + choose3;
+    // The choice question has no line end; the end-of-input line starts a new one.
+    const std::string choice_tail = q_detail + q_dump + list3 + choose3 + "\n";
     struct {
         std::size_t answers_given;  // the input ends after these
         std::size_t pieces_shown;   // of the whole run's transcript
         std::string then;           // what the defaults lead to
     } const cases[] = {
-        {0, 2, ""},                         // log question: yes, then the name is asked
-        {1, 2, ""},                         // log file name
-        {2, 4, ""},                         // address question: yes, then the address
-        {3, 4, ""},                         // address
-        {4, 6, ""},                         // count
-        {5, 7, q_port + choice_tail},       // port question: no
-        {6, 9, ""},                         // port
-        {7, 10, choice_tail},               // detail: yes
-        {8, 11, q_dump + list3 + choose3},  // dump: yes
-        {9, 14, ""},                        // the choice
+        {0, 2, ""},                                // log question: yes, then the name is asked
+        {1, 2, ""},                                // log file name
+        {2, 4, ""},                                // address question: yes, then the address
+        {3, 4, ""},                                // address
+        {4, 6, ""},                                // count
+        {5, 7, q_port + choice_tail},              // port question: no
+        {6, 9, ""},                                // port
+        {7, 10, choice_tail},                      // detail: yes
+        {8, 11, q_dump + list3 + choose3 + "\n"},  // dump: yes
+        {9, 14, "\n"},                             // the choice
     };
     for (const auto& c : cases) {
         std::string input;
@@ -373,7 +374,7 @@ TEST(ChooseLocalAddress, EndOfInputReturnsZeroAfterOneLine) {
     TempFile in = input_file("9\n");
     TempFile out = output_file();
     EXPECT_EQ(choose_local_address(in.get(), out.get()), 0u);
-    EXPECT_EQ(contents(out.get()), list3 + choose3 + choose3 + input_ended);
+    EXPECT_EQ(contents(out.get()), list3 + choose3 + choose3 + "\n" + input_ended);
     local_address_source = saved;
 }
 
