@@ -1,0 +1,222 @@
+// The Linux backend on its own: dotted-quad conversion, the order of the
+// local addresses, binding the capture socket, the reason for a failure, the
+// local time and the console encoding. Tests that change the process (its
+// network namespace, user, time zone) run in a child through EXPECT_EXIT.
+#include <arpa/inet.h>
+#include <grp.h>
+#include <net/if.h>
+#include <sched.h>
+#include <sys/socket.h>
+#include <unistd.h>
+
+#include <gtest/gtest.h>
+
+#include <cerrno>
+#include <clocale>
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+#include <ctime>
+#include <string>
+
+#include "platform/platform.hpp"
+
+namespace {
+
+std::uint32_t dotted(const char* text) {
+    in_addr address{};
+    inet_pton(AF_INET, text, &address);
+    return address.s_addr;
+}
+
+std::string dotted_text(std::uint32_t address) {
+    char text[INET_ADDRSTRLEN] = {};
+    in_addr value{};
+    value.s_addr = address;
+    inet_ntop(AF_INET, &value, text, sizeof text);
+    return text;
+}
+
+TEST(LinuxInetAddr, ReadsDottedQuadsAsInetAddrDoes) {
+    const struct {
+        const char* text;
+        std::uint32_t expected;
+    } cases[] = {
+        {"127.0.0.1", dotted("127.0.0.1")},
+        {"192.168.1.10", dotted("192.168.1.10")},
+        {"0.0.0.0", 0},
+        {"255.255.255.255", 0xFFFFFFFF},
+        {"abc", 0xFFFFFFFF},
+        {"", 0xFFFFFFFF},
+        {"1.2.3.256", 0xFFFFFFFF},
+        // The shortened and non-decimal forms inet_addr also reads.
+        {"10.1", dotted("10.0.0.1")},
+        {"1.2.3", dotted("1.2.0.3")},
+        {"0x7f.1", dotted("127.0.0.1")},
+        {"010.0.0.1", dotted("8.0.0.1")},
+    };
+    for (const auto& c : cases) {
+        EXPECT_EQ(platform_inet_addr(c.text), c.expected) << '"' << c.text << '"';
+    }
+}
+
+bool can_make_network_namespaces() {
+    return geteuid() == 0 &&
+           std::system("unshare --net ip link add pw0 type veth peer name pw1 >/dev/null 2>&1") ==
+               0;
+}
+
+// In a network namespace of its own: lo, an interface that is up with two
+// addresses, one that is down. Prints the list platform_local_addresses gives.
+void print_addresses_in_fresh_namespace() {
+    if (unshare(CLONE_NEWNET) != 0 ||
+        std::system("ip link set lo up && ip link add pw0 type veth peer name pw1 &&"
+                    " ip addr add 10.9.8.7/24 dev pw0 && ip addr add 10.9.8.8/24 dev pw0 &&"
+                    " ip addr add 10.9.9.9/24 dev pw1 && ip link set pw0 up") != 0) {
+        std::fprintf(stderr, "set-up failed\n");
+        std::_Exit(1);
+    }
+    LocalAddressList list{};
+    const LocalAddressStatus status = platform_local_addresses(&list);
+    std::fprintf(stderr, "status %d:", static_cast<int>(status));
+    for (int i = 0; i < list.count; ++i) {
+        std::fprintf(stderr, " %s", dotted_text(list.address[i]).c_str());
+    }
+    std::fprintf(stderr, ".\n");
+    std::_Exit(0);
+}
+
+TEST(LinuxLocalAddresses, InterfacesThatAreUpInOrderWithLoopbackLast) {
+    if (!can_make_network_namespaces()) {
+        GTEST_SKIP() << "needs root and veth interfaces in a network namespace";
+    }
+    GTEST_FLAG_SET(death_test_style, "threadsafe");
+    EXPECT_EXIT(print_addresses_in_fresh_namespace(), ::testing::ExitedWithCode(0),
+                "status 0: 10\\.9\\.8\\.7 10\\.9\\.8\\.8 127\\.0\\.0\\.1\\.\n");
+}
+
+TEST(LinuxLocalAddresses, ThisHostListsLoopbackAfterEveryOtherAddress) {
+    LocalAddressList list{};
+    ASSERT_EQ(platform_local_addresses(&list), LocalAddressStatus::ok);
+    bool seen_loopback = false;
+    bool found_127_0_0_1 = false;
+    for (int i = 0; i < list.count; ++i) {
+        const bool loopback = (ntohl(list.address[i]) >> 24) == 127;
+        EXPECT_FALSE(seen_loopback && !loopback) << dotted_text(list.address[i]) << " after lo";
+        seen_loopback = seen_loopback || loopback;
+        found_127_0_0_1 = found_127_0_0_1 || list.address[i] == dotted("127.0.0.1");
+    }
+    EXPECT_TRUE(found_127_0_0_1);
+}
+
+class LinuxCaptureTest : public ::testing::Test {
+protected:
+    void SetUp() override {
+        if (!platform_open_capture(&capture)) {
+            GTEST_SKIP() << "packet sockets are not permitted here: " << platform_last_error().text;
+        }
+    }
+    void TearDown() override {
+        if (capture.handle > 0) {
+            close(static_cast<int>(capture.handle));
+        }
+    }
+    CaptureSocket capture{};
+};
+
+TEST_F(LinuxCaptureTest, BindsToTheInterfaceHoldingTheAddress) {
+    ASSERT_TRUE(platform_bind_capture(&capture, dotted("127.0.0.1")));
+    EXPECT_EQ(capture.interface_index, static_cast<int>(if_nametoindex("lo")));
+    EXPECT_TRUE(capture.loopback);
+}
+
+TEST_F(LinuxCaptureTest, AddressNoInterfaceHoldsIsNotBound) {
+    for (const char* address : {"0.0.0.0", "255.255.255.255", "198.51.100.77"}) {
+        EXPECT_FALSE(platform_bind_capture(&capture, dotted(address))) << address;
+        const PlatformError error = platform_last_error();
+        EXPECT_STREQ(error.text, std::strerror(EADDRNOTAVAIL)) << address;
+        EXPECT_FALSE(error.permission_denied) << address;
+    }
+}
+
+// Without the privilege the socket is refused, and the reason says so.
+void open_capture_as_ordinary_user() {
+    if (geteuid() == 0 && (setgroups(0, nullptr) != 0 || setresgid(65534, 65534, 65534) != 0 ||
+                           setresuid(65534, 65534, 65534) != 0)) {
+        std::_Exit(2);
+    }
+    CaptureSocket capture{};
+    if (platform_open_capture(&capture)) {
+        std::fprintf(stderr, "opened\n");
+        std::_Exit(1);
+    }
+    const PlatformError error = platform_last_error();
+    std::fprintf(stderr, "%s, permission %d\n", error.text, error.permission_denied ? 1 : 0);
+    std::_Exit(0);
+}
+
+TEST(LinuxCapturePermission, RefusalIsReportedAsLackOfPrivilege) {
+    if (geteuid() != 0) {
+        const int probe = socket(AF_PACKET, SOCK_DGRAM, 0);
+        if (probe >= 0) {
+            close(probe);
+            GTEST_SKIP() << "this user may open packet sockets";
+        }
+    }
+    GTEST_FLAG_SET(death_test_style, "threadsafe");
+    EXPECT_EXIT(open_capture_as_ordinary_user(), ::testing::ExitedWithCode(0),
+                std::string(std::strerror(EPERM)) + ", permission 1\n");
+}
+
+// The time zone is read once, before the first conversion: with TZ at nine
+// hours east of UTC the local hour is the UTC hour plus nine.
+void compare_local_time_with_utc() {
+    setenv("TZ", "JST-9", 1);
+    for (int attempt = 0; attempt < 3; ++attempt) {
+        const std::time_t before = std::time(nullptr);
+        const CalendarTime local = platform_calendar_time();
+        const TimeOfDay of_day = platform_time_of_day();
+        const std::time_t after = std::time(nullptr);
+        if (before != after) {
+            continue;  // a second turned over: the three readings disagree
+        }
+        std::tm utc{};
+        gmtime_r(&before, &utc);
+        std::fprintf(stderr, "hour %d, minute %d, weekday ok %d, milliseconds ok %d\n",
+                     (local.hour - utc.tm_hour + 24) % 24, local.minute - utc.tm_min,
+                     local.weekday >= 0 && local.weekday <= 6 ? 1 : 0,
+                     of_day.milliseconds >= 0 && of_day.milliseconds <= 999 ? 1 : 0);
+        std::_Exit(0);
+    }
+    std::_Exit(1);
+}
+
+TEST(LinuxTime, LocalTimeFollowsTheTimeZone) {
+    GTEST_FLAG_SET(death_test_style, "threadsafe");
+    EXPECT_EXIT(compare_local_time_with_utc(), ::testing::ExitedWithCode(0),
+                "hour 9, minute 0, weekday ok 1, milliseconds ok 1\n");
+}
+
+TEST(LinuxConsole, EncodingFollowsTheLocale) {
+    const std::string saved = std::setlocale(LC_CTYPE, nullptr);
+    const char* saved_all = std::getenv("LC_ALL");
+    const std::string saved_all_text = saved_all != nullptr ? saved_all : "";
+
+    setenv("LC_ALL", "C", 1);
+    EXPECT_EQ(platform_console_init(), ConsoleEncoding::shift_jis);
+    setenv("LC_ALL", "C.UTF-8", 1);
+    const ConsoleEncoding utf8 = platform_console_init();
+    const bool have_utf8_locale = std::setlocale(LC_CTYPE, nullptr) != std::string("C");
+
+    if (saved_all != nullptr) {
+        setenv("LC_ALL", saved_all_text.c_str(), 1);
+    } else {
+        unsetenv("LC_ALL");
+    }
+    std::setlocale(LC_CTYPE, saved.c_str());
+    if (have_utf8_locale) {
+        EXPECT_EQ(utf8, ConsoleEncoding::utf8);
+    }
+}
+
+}  // namespace
