@@ -1,0 +1,80 @@
+// The Windows console: Japanese text goes to a console as UTF-16 with
+// WriteConsoleW, so it reads right whatever the console's code page; to a
+// file or a pipe it goes as Shift-JIS (code page 932) bytes.
+#include <windows.h>
+
+#include <io.h>
+#include <cstdio>
+
+#include "platform/platform.hpp"
+
+namespace {
+
+// UTF-8 bytes converted per WriteConsoleW call; a piece never ends inside a
+// character.
+constexpr std::size_t piece_bytes = 512;
+
+bool is_continuation_byte(char c) {
+    return (static_cast<unsigned char>(c) & 0xC0) == 0x80;
+}
+
+// The length of the next piece of `utf8`, at most piece_bytes, cut before a
+// character's first byte.
+std::size_t next_piece(const char* utf8, std::size_t remaining) {
+    if (remaining <= piece_bytes) {
+        return remaining;
+    }
+    std::size_t length = piece_bytes;
+    while (length > 0 && is_continuation_byte(utf8[length])) {
+        --length;
+    }
+    return length > 0 ? length : piece_bytes;
+}
+
+void write_utf16(HANDLE console, const char* utf8, std::size_t length) {
+    wchar_t wide[piece_bytes];
+    while (length > 0) {
+        const std::size_t piece = next_piece(utf8, length);
+        const int units = MultiByteToWideChar(CP_UTF8, 0, utf8, static_cast<int>(piece), wide,
+                                              static_cast<int>(piece_bytes));
+        const wchar_t* unwritten = wide;
+        DWORD left = units > 0 ? static_cast<DWORD>(units) : 0;
+        while (left > 0) {
+            DWORD written = 0;
+            if (!WriteConsoleW(console, unwritten, left, &written, nullptr) || written == 0) {
+                return;
+            }
+            unwritten += written;
+            left -= written;
+        }
+        utf8 += piece;
+        length -= piece;
+    }
+}
+
+}  // namespace
+
+ConsoleEncoding platform_console_init() {
+    // The Japanese texts' own encoding: what a redirected output receives.
+    return ConsoleEncoding::shift_jis;
+}
+
+bool platform_write_console_text(std::FILE* stream, const char* utf8, std::size_t length) {
+    const int descriptor = _fileno(stream);
+    if (descriptor < 0) {
+        return false;
+    }
+    const std::intptr_t os_handle = _get_osfhandle(descriptor);
+    if (os_handle == -1) {
+        return false;
+    }
+    const HANDLE console = reinterpret_cast<HANDLE>(os_handle);
+    DWORD mode = 0;
+    if (!GetConsoleMode(console, &mode)) {
+        return false;  // a file or a pipe: it gets the encoded bytes
+    }
+    // What the stream holds must come out before this text.
+    std::fflush(stream);
+    write_utf16(console, utf8, length);
+    return true;
+}
