@@ -1,0 +1,54 @@
+// Local time and console text on Windows.
+#include <gtest/gtest.h>
+
+#include <cstdio>
+#include <ctime>
+
+#include "platform/platform.hpp"
+
+namespace {
+
+// GetLocalTime against the C runtime's own local time: the same day, weekday
+// and time of day (taken again when a second boundary fell between the two).
+TEST(WindowsClock, AgreesWithTheRuntimesLocalTime) {
+    for (int attempt = 0; attempt < 5; ++attempt) {
+        const std::time_t before = std::time(nullptr);
+        const CalendarTime calendar = platform_calendar_time();
+        const TimeOfDay time = platform_time_of_day();
+        const std::time_t after = std::time(nullptr);
+        if (before != after) {
+            continue;
+        }
+        const std::tm local = *std::localtime(&before);
+        EXPECT_EQ(calendar.weekday, local.tm_wday);
+        EXPECT_EQ(calendar.month, local.tm_mon);
+        EXPECT_EQ(calendar.day, local.tm_mday);
+        EXPECT_EQ(calendar.hour, local.tm_hour);
+        EXPECT_EQ(calendar.minute, local.tm_min);
+        EXPECT_EQ(calendar.second, local.tm_sec);
+        EXPECT_EQ(time.hour, local.tm_hour);
+        EXPECT_EQ(time.minute, local.tm_min);
+        EXPECT_EQ(time.second, local.tm_sec);
+        EXPECT_GE(time.milliseconds, 0);
+        EXPECT_LE(time.milliseconds, 999);
+        return;
+    }
+    FAIL() << "the second changed on every attempt";
+}
+
+TEST(WindowsConsole, JapaneseTextIsShiftJisWhenNotOnAConsole) {
+    EXPECT_EQ(platform_console_init(), ConsoleEncoding::shift_jis);
+}
+
+// A file is no console: the caller is told to write the encoded bytes itself,
+// and nothing reaches the file.
+TEST(WindowsConsole, FileStreamGetsNoUtf16) {
+    std::FILE* file = std::tmpfile();
+    ASSERT_NE(file, nullptr);
+    const char text[] = "\xE3\x83\x9D";  // U+30DD
+    EXPECT_FALSE(platform_write_console_text(file, text, sizeof text - 1));
+    EXPECT_EQ(std::ftell(file), 0L);
+    std::fclose(file);
+}
+
+}  // namespace
