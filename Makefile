@@ -2,10 +2,11 @@
 # and starts the monitor (ARGS="..." passes its arguments).
 BUILD_DIR ?= build
 ASAN_DIR ?= build-asan
+WINDOWS_DIR ?= build-windows
 JOBS ?= $(shell nproc 2>/dev/null || echo 2)
 ARGS ?=
 
-.PHONY: all deps build run test test-release test-asan format clean
+.PHONY: all deps windows-deps build run test test-release test-asan test-windows format clean
 
 all: build
 
@@ -29,8 +30,20 @@ test-asan: deps
 	cmake --build $(ASAN_DIR) -j $(JOBS)
 	ctest --test-dir $(ASAN_DIR) --output-on-failure -j $(JOBS)
 
+windows-deps:
+	@sh scripts/install-windows-deps.sh
+
+# The Windows executable, cross-built with mingw-w64, and every test run under
+# Wine; the Linux build's pktwatch is there to compare output bytes with.
+test-windows: windows-deps build
+	cmake -S . -B $(WINDOWS_DIR) --toolchain cmake/mingw-w64-x86_64.cmake \
+		-DCMAKE_BUILD_TYPE=RelWithDebInfo -DPKTWATCH_WERROR=ON \
+		-DPKTWATCH_LINUX_EXE=$(CURDIR)/$(BUILD_DIR)/pktwatch
+	cmake --build $(WINDOWS_DIR) -j $(JOBS)
+	ctest --test-dir $(WINDOWS_DIR) --output-on-failure -j $(JOBS)
+
 format:
 	git ls-files '*.cpp' '*.hpp' | xargs clang-format -i
 
 clean:
-	rm -rf $(BUILD_DIR) $(ASAN_DIR)
+	rm -rf $(BUILD_DIR) $(ASAN_DIR) $(WINDOWS_DIR)
