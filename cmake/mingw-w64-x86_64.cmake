@@ -22,5 +22,5 @@ set(CMAKE_FIND_ROOT_PATH_MODE_PACKAGE ONLY)
 set(CMAKE_EXE_LINKER_FLAGS_INIT "-static")
 
 # Test executables run under Wine, in a Wine prefix of the build's own.
-set(CMAKE_CROSSCOMPILING_EMULATOR
-    ${CMAKE_CURRENT_LIST_DIR}/../scripts/wine-run.sh ${CMAKE_BINARY_DIR}/wineprefix)
+get_filename_component(PKTWATCH_WINE_RUN ${CMAKE_CURRENT_LIST_DIR}/../scripts/wine-run.sh ABSOLUTE)
+set(CMAKE_CROSSCOMPILING_EMULATOR ${PKTWATCH_WINE_RUN} ${CMAKE_BINARY_DIR}/wineprefix)
