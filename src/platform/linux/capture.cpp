@@ -16,6 +16,7 @@
 #include <cstdio>
 #include <cstring>
 
+#include "platform/linux/prefilter.hpp"
 #include "platform/platform.hpp"
 
 #ifndef PACKET_IGNORE_OUTGOING
@@ -104,7 +105,7 @@ bool platform_bind_capture(CaptureSocket* capture, std::uint32_t listen_address)
     return true;
 }
 
-bool platform_receive_all(CaptureSocket* capture, const MonitorOptions& /*options*/) {
+bool platform_receive_all(CaptureSocket* capture, const MonitorOptions& options) {
     const int fd = socket_of(capture);
     // The bound socket already receives every datagram of the interface (the
     // interface itself is not made promiscuous). What is left is room to keep
@@ -120,6 +121,10 @@ bool platform_receive_all(CaptureSocket* capture, const MonitorOptions& /*option
     if (capture->loopback) {
         const int ignore = 1;
         setsockopt(fd, SOL_PACKET, PACKET_IGNORE_OUTGOING, &ignore, sizeof ignore);
+    }
+    // Datagrams the monitor would drop stay in the kernel (prefilter.hpp).
+    if (!attach_prefilter(fd, build_prefilter(options, capture->loopback))) {
+        return fail(errno);
     }
     return true;
 }
