@@ -2,8 +2,6 @@
 // the port label every port field of the output shows.
 #include "render/tables/port_name_table.hpp"
 
-#include <cstdio>
-
 // Kept in this order on purpose: thirteen ports appear twice (the first row
 // wins) and two places are out of ascending order (607 before 606, 3986
 // before 3421). Defined constexpr after the header's extern declaration, so
@@ -923,20 +921,123 @@ static_assert(PortNameTable[port_name_rows - 1].port == 47557);
 
 }  // namespace
 
-int find_port_index(std::uint16_t port) {
-    int index = 0;
-    while (PortNameTable[index].port != 0 && PortNameTable[index].port != port) {
-        ++index;
+namespace {
+
+// The lookup index: each port that has a row, once, with its first row, in
+// ascending port order. Built at compile time from the table above, which
+// stays as it is.
+struct PortIndexEntry {
+    std::uint16_t port;
+    std::uint16_t row;
+};
+
+constexpr bool is_first_row(int row) {
+    for (int earlier = 0; earlier < row; ++earlier) {
+        if (PortNameTable[earlier].port == PortNameTable[row].port) {
+            return false;
+        }
+    }
+    return true;
+}
+
+constexpr int count_distinct_ports() {
+    int count = 0;
+    for (int row = 0; row < port_name_rows; ++row) {
+        count += is_first_row(row) ? 1 : 0;
+    }
+    return count;
+}
+
+constexpr int distinct_ports = count_distinct_ports();
+static_assert(distinct_ports == port_name_rows - 13, "thirteen ports have a second row");
+
+struct PortIndex {
+    PortIndexEntry entry[distinct_ports];
+};
+
+// Insertion in port order of each port's first row.
+constexpr PortIndex build_port_index() {
+    PortIndex index{};
+    int filled = 0;
+    for (int row = 0; row < port_name_rows; ++row) {
+        if (!is_first_row(row)) {
+            continue;
+        }
+        const std::uint16_t port = PortNameTable[row].port;
+        int at = filled;
+        while (at > 0 && index.entry[at - 1].port > port) {
+            index.entry[at] = index.entry[at - 1];
+            --at;
+        }
+        index.entry[at] = PortIndexEntry{port, static_cast<std::uint16_t>(row)};
+        ++filled;
     }
     return index;
 }
 
+constexpr PortIndex port_index = build_port_index();
+
+constexpr bool port_index_is_sorted() {
+    for (int i = 1; i < distinct_ports; ++i) {
+        if (port_index.entry[i - 1].port >= port_index.entry[i].port) {
+            return false;
+        }
+    }
+    return true;
+}
+
+static_assert(port_index_is_sorted());
+
+// The longest label: a 15-character name, "(", five digits, ")".
+constexpr int longest_label = 15 + 1 + 5 + 1;
+static_assert(longest_label < port_label_size);
+
+// The decimal digits of `value`, as "%d" writes it, at `out`; returns the end.
+char* put_decimal(char* out, unsigned value) {
+    char digits[10];
+    int count = 0;
+    do {
+        digits[count++] = static_cast<char>('0' + value % 10);
+        value /= 10;
+    } while (value != 0);
+    while (count > 0) {
+        *out++ = digits[--count];
+    }
+    return out;
+}
+
+}  // namespace
+
+int find_port_index(std::uint16_t port) {
+    // Binary search for the first entry whose port is not below `port`.
+    int low = 0;
+    int high = distinct_ports;
+    while (low < high) {
+        const int middle = low + (high - low) / 2;
+        if (port_index.entry[middle].port < port) {
+            low = middle + 1;
+        } else {
+            high = middle;
+        }
+    }
+    return low < distinct_ports && port_index.entry[low].port == port ? port_index.entry[low].row
+                                                                      : port_name_rows;
+}
+
 char* format_port_label(std::uint16_t port, char* label) {
     const char* name = PortNameTable[find_port_index(port)].name;
+    char* out = label;
     if (name[0] != '\0') {
-        std::snprintf(label, port_label_size, "%s(%d)", name, static_cast<int>(port));
+        // "name(port)"
+        while (*name != '\0') {
+            *out++ = *name++;
+        }
+        *out++ = '(';
+        out = put_decimal(out, port);
+        *out++ = ')';
     } else {
-        std::snprintf(label, port_label_size, "%d", static_cast<int>(port));
+        out = put_decimal(out, port);
     }
+    *out = '\0';
     return label;
 }
