@@ -13,8 +13,14 @@ struct tm local_now(int* milliseconds) {
     static_cast<void>(zone_ready);
     struct timespec now {};
     clock_gettime(CLOCK_REALTIME, &now);
-    struct tm local {};
-    localtime_r(&now.tv_sec, &local);
+    // The conversion runs once a second: the zone is read only once, and
+    // its offset changes only on a whole second.
+    static time_t converted_second = -1;
+    static struct tm local {};
+    if (now.tv_sec != converted_second) {
+        localtime_r(&now.tv_sec, &local);
+        converted_second = now.tv_sec;
+    }
     if (milliseconds != nullptr) {
         *milliseconds = static_cast<int>(now.tv_nsec / 1000000);
     }
