@@ -48,8 +48,26 @@ void format_date_text(const CalendarTime& time, char* text, std::size_t size) {
                   name_at(month_names, time.month), time.day, time.hour, time.minute, time.second);
 }
 
-// Address line of the console echo and of the IPv4 block.
-#define PKTWATCH_ADDRESS_LINE_FORMAT "IP addr.            [%d.%d.%d.%d] >> [%d.%d.%d.%d]\n"
+bool same_time(const CalendarTime& a, const CalendarTime& b) {
+    return a.weekday == b.weekday && a.month == b.month && a.day == b.day && a.hour == b.hour &&
+           a.minute == b.minute && a.second == b.second;
+}
+
+// The date text of `time`, made again only when the second has changed.
+const char* date_text(const CalendarTime& time) {
+    static CalendarTime made_for{-1, -1, -1, -1, -1, -1};
+    static char text[64];
+    if (!same_time(time, made_for) || text[0] == '\0') {
+        format_date_text(time, text, sizeof text);
+        made_for = time;
+    }
+    return text;
+}
+
+// The IPv4 block (at most about 420 characters with the longest description
+// and numbers) and the longest transport block (about 200) fit.
+using DetailText = TextBuffer<1024>;
+
 // The source and destination addresses, byte by byte in address order.
 struct AddressBytes {
     std::uint8_t source[4];
@@ -67,118 +85,189 @@ AddressBytes read_addresses(PacketBytes packet) {
              read_u8<packet_offset::destination_address + 3>(packet)}};
 }
 
-void print_transport_block(std::FILE* stream, PacketBytes packet) {
+// Address line of the console echo and of the IPv4 block:
+// "IP addr.            [%d.%d.%d.%d] >> [%d.%d.%d.%d]\n"
+void put_address_line(DetailText* out, const AddressBytes& address) {
+    put_literal(out, "IP addr.            [");
+    put_address(out, address.source);
+    put_literal(out, "] >> [");
+    put_address(out, address.destination);
+    put_literal(out, "]\n");
+}
+
+// ">>> ICMP HEAD\n" and the type's lines.
+void put_icmp_block(DetailText* out, PacketBytes packet) {
+    const std::uint8_t type = read_u8<packet_offset::icmp_type>(packet);
+    put_literal(out, ">>> ICMP HEAD\n");
+
+    if (type >= icmp_type_name_slots) {
+        // A type without a slot shows its number, and shows it twice:
+        // "ICMP Type:\t %d\nICMP Type:\t %d\n"
+        for (int twice = 0; twice < 2; ++twice) {
+            put_literal(out, "ICMP Type:\t ");
+            put_unsigned(out, type);
+            put_char(out, '\n');
+        }
+        return;
+    }
+
+    // "ICMP Type:\t %s\n"
+    put_literal(out, "ICMP Type:\t ");
+    put_text(out, icmp_type_name(type));
+    put_char(out, '\n');
+    if (type == icmp_host_unreachable) {
+        // "Code:\t %s\n"
+        put_literal(out, "Code:\t ");
+        put_text(out, icmp_type_name(icmp_host_unreachable));
+        put_char(out, '\n');
+    } else if (type == icmp_redirect) {
+        // "ICMP Type:\t Redirect datagrams for %sGateway IP:\t %d.%d.%d.%d.\n"
+        const std::uint8_t code = read_u8<packet_offset::icmp_code>(packet);
+        const std::uint8_t gateway[4] = {read_u8<packet_offset::icmp_gateway>(packet),
+                                         read_u8<packet_offset::icmp_gateway + 1>(packet),
+                                         read_u8<packet_offset::icmp_gateway + 2>(packet),
+                                         read_u8<packet_offset::icmp_gateway + 3>(packet)};
+        put_literal(out, "ICMP Type:\t Redirect datagrams for ");
+        put_text(out, code < 4 ? redirect_code_texts[code] : redirect_unknown_code_text);
+        put_literal(out, "Gateway IP:\t ");
+        put_address(out, gateway);
+        put_literal(out, ".\n");
+    }
+}
+
+// ">>> TCP HEAD\n", the port line, then
+// "Sequence no.:       %04X\nACK no.:            %04X\nData offset:        %u\n"
+// "Flag:               |%s|%s|%s|%s|%s|%s|\n"
+void put_tcp_block(DetailText* out, PacketBytes packet) {
+    PortLabels labels;
+    format_port_labels(packet, &labels);
+    const std::uint8_t flags = read_u8<packet_offset::tcp_flags>(packet);
+
+    put_literal(out, ">>> TCP HEAD\n");
+    put_port_line(out, labels);
+    put_literal(out, "Sequence no.:       ");
+    put_hex4(out, read_be32<packet_offset::tcp_sequence>(packet));
+    put_literal(out, "\nACK no.:            ");
+    put_hex4(out, read_be32<packet_offset::tcp_acknowledgement>(packet));
+    put_literal(out, "\nData offset:        ");
+    put_unsigned(out, read_u8<packet_offset::tcp_data_offset>(packet) >> 4);
+    put_literal(out, "\nFlag:               |");
+    constexpr struct {
+        std::uint8_t bit;
+        char name[4];
+    } flag_names[6] = {{0x20, "URG"}, {0x10, "ACK"}, {0x08, "PSH"},
+                       {0x04, "RST"}, {0x02, "SYN"}, {0x01, "FIN"}};
+    for (const auto& flag : flag_names) {
+        put_text(out, (flags & flag.bit) != 0 ? flag.name : "---");
+        put_char(out, '|');
+    }
+    put_char(out, '\n');
+}
+
+// ">>> UDP HEAD\n", the port line, then
+// "UDP length:         %u\nCheck sum:          %04Xh\n"
+void put_udp_block(DetailText* out, PacketBytes packet) {
+    PortLabels labels;
+    format_port_labels(packet, &labels);
+
+    put_literal(out, ">>> UDP HEAD\n");
+    put_port_line(out, labels);
+    put_literal(out, "UDP length:         ");
+    put_unsigned(out, read_be16<packet_offset::udp_length>(packet));
+    put_literal(out, "\nCheck sum:          ");
+    put_hex4(out, read_be16<packet_offset::udp_checksum>(packet));
+    put_literal(out, "h\n");
+}
+
+// The block of the datagram's protocol; none for other protocols.
+void put_transport_block(DetailText* out, PacketBytes packet) {
     switch (read_u8<packet_offset::protocol>(packet)) {
         case protocol_icmp:
-            print_icmp_block(stream, packet);
+            put_icmp_block(out, packet);
             break;
         case protocol_tcp:
-            print_tcp_block(stream, packet);
+            put_tcp_block(out, packet);
             break;
         case protocol_udp:
-            print_udp_block(stream, packet);
+            put_udp_block(out, packet);
             break;
         default:
             break;
     }
 }
 
+template <typename Put>
+void print_block(std::FILE* stream, PacketBytes packet, Put put) {
+    DetailText out;
+    out.size = 0;
+    put(&out, packet);
+    write_text(stream, out);
+}
+
 }  // namespace
 
 void print_detail(std::FILE* stream, PacketBytes packet, int /*length*/) {
-    char date[64];
-    format_date_text(render_calendar_time(), date, sizeof date);
-
     const std::uint8_t protocol = read_u8<packet_offset::protocol>(packet);
     const char* description = protocol_description(protocol);
     if (description == nullptr) {
         description = "unknown";
     }
     const std::uint8_t version_and_length = read_u8<packet_offset::version_and_length>(packet);
-    const AddressBytes address = read_addresses(packet);
 
-    std::fprintf(stream,
-                 "\n\n\n[%.19s]\n>>> IP HEAD\n" PKTWATCH_ADDRESS_LINE_FORMAT
-                 "IP version:         %u\nHeader Length:      %u\nType of service:    %u\n"
-                 "Packet length:      %u\nIdentification:     %u\nFlagment:           %u\n"
-                 "Time of live:       %u\nProtocol:           %s(%u)\nCheck sum:          %04Xh\n",
-                 date, address.source[0], address.source[1], address.source[2], address.source[3],
-                 address.destination[0], address.destination[1], address.destination[2],
-                 address.destination[3], static_cast<unsigned>(version_and_length >> 4),
-                 static_cast<unsigned>((version_and_length & 0x0F) * 4),
-                 static_cast<unsigned>(read_u8<packet_offset::type_of_service>(packet)),
-                 static_cast<unsigned>(read_be16<packet_offset::total_length>(packet)),
-                 static_cast<unsigned>(read_be16<packet_offset::identification>(packet)),
-                 static_cast<unsigned>(read_be16<packet_offset::fragment>(packet)),
-                 static_cast<unsigned>(read_u8<packet_offset::time_to_live>(packet)), description,
-                 static_cast<unsigned>(protocol),
-                 static_cast<unsigned>(read_be16<packet_offset::header_checksum>(packet)));
-
-    print_transport_block(stream, packet);
+    // "\n\n\n[%.19s]\n>>> IP HEAD\n", the address line, then
+    // "IP version:         %u\nHeader Length:      %u\nType of service:    %u\n"
+    // "Packet length:      %u\nIdentification:     %u\nFlagment:           %u\n"
+    // "Time of live:       %u\nProtocol:           %s(%u)\nCheck sum:          %04Xh\n",
+    // and the transport block.
+    DetailText out;
+    out.size = 0;
+    put_literal(&out, "\n\n\n[");
+    put_text_limited(&out, date_text(render_calendar_time()), 19);
+    put_literal(&out, "]\n>>> IP HEAD\n");
+    put_address_line(&out, read_addresses(packet));
+    put_literal(&out, "IP version:         ");
+    put_unsigned(&out, version_and_length >> 4);
+    put_literal(&out, "\nHeader Length:      ");
+    put_unsigned(&out, (version_and_length & 0x0Fu) * 4);
+    put_literal(&out, "\nType of service:    ");
+    put_unsigned(&out, read_u8<packet_offset::type_of_service>(packet));
+    put_literal(&out, "\nPacket length:      ");
+    put_unsigned(&out, read_be16<packet_offset::total_length>(packet));
+    put_literal(&out, "\nIdentification:     ");
+    put_unsigned(&out, read_be16<packet_offset::identification>(packet));
+    put_literal(&out, "\nFlagment:           ");
+    put_unsigned(&out, read_be16<packet_offset::fragment>(packet));
+    put_literal(&out, "\nTime of live:       ");
+    put_unsigned(&out, read_u8<packet_offset::time_to_live>(packet));
+    put_literal(&out, "\nProtocol:           ");
+    put_text(&out, description);
+    put_char(&out, '(');
+    put_unsigned(&out, protocol);
+    put_literal(&out, ")\nCheck sum:          ");
+    put_hex4(&out, read_be16<packet_offset::header_checksum>(packet));
+    put_literal(&out, "h\n");
+    put_transport_block(&out, packet);
+    write_text(stream, out);
 }
 
 void print_icmp_block(std::FILE* stream, PacketBytes packet) {
-    const std::uint8_t type = read_u8<packet_offset::icmp_type>(packet);
-
-    if (type >= icmp_type_name_slots) {
-        // A type without a slot shows its number, and shows it twice.
-        std::fprintf(stream, ">>> ICMP HEAD\nICMP Type:\t %d\nICMP Type:\t %d\n", type, type);
-        return;
-    }
-
-    const char* name = icmp_type_name(type);
-    if (type == icmp_host_unreachable) {
-        std::fprintf(stream, ">>> ICMP HEAD\nICMP Type:\t %s\nCode:\t %s\n", name,
-                     icmp_type_name(icmp_host_unreachable));
-    } else if (type == icmp_redirect) {
-        const std::uint8_t code = read_u8<packet_offset::icmp_code>(packet);
-        const char* code_text = code < 4 ? redirect_code_texts[code] : redirect_unknown_code_text;
-        std::fprintf(stream,
-                     ">>> ICMP HEAD\nICMP Type:\t %s\nICMP Type:\t Redirect datagrams for "
-                     "%sGateway IP:\t %d.%d.%d.%d.\n",
-                     name, code_text, read_u8<packet_offset::icmp_gateway>(packet),
-                     read_u8<packet_offset::icmp_gateway + 1>(packet),
-                     read_u8<packet_offset::icmp_gateway + 2>(packet),
-                     read_u8<packet_offset::icmp_gateway + 3>(packet));
-    } else {
-        std::fprintf(stream, ">>> ICMP HEAD\nICMP Type:\t %s\n", name);
-    }
+    print_block(stream, packet, put_icmp_block);
 }
 
 void print_tcp_block(std::FILE* stream, PacketBytes packet) {
-    PortLabels labels;
-    format_port_labels(packet, &labels);
-    const std::uint8_t flags = read_u8<packet_offset::tcp_flags>(packet);
-
-    std::fprintf(stream,
-                 ">>> TCP HEAD\n" PKTWATCH_PORT_LINE_FORMAT
-                 "Sequence no.:       %04X\nACK no.:            %04X\nData offset:        %u\n"
-                 "Flag:               |%s|%s|%s|%s|%s|%s|\n",
-                 labels.source, labels.destination,
-                 static_cast<unsigned>(read_be32<packet_offset::tcp_sequence>(packet)),
-                 static_cast<unsigned>(read_be32<packet_offset::tcp_acknowledgement>(packet)),
-                 static_cast<unsigned>(read_u8<packet_offset::tcp_data_offset>(packet) >> 4),
-                 (flags & 0x20) != 0 ? "URG" : "---", (flags & 0x10) != 0 ? "ACK" : "---",
-                 (flags & 0x08) != 0 ? "PSH" : "---", (flags & 0x04) != 0 ? "RST" : "---",
-                 (flags & 0x02) != 0 ? "SYN" : "---", (flags & 0x01) != 0 ? "FIN" : "---");
+    print_block(stream, packet, put_tcp_block);
 }
 
 void print_udp_block(std::FILE* stream, PacketBytes packet) {
-    PortLabels labels;
-    format_port_labels(packet, &labels);
-
-    std::fprintf(stream,
-                 ">>> UDP HEAD\n" PKTWATCH_PORT_LINE_FORMAT
-                 "UDP length:         %u\nCheck sum:          %04Xh\n",
-                 labels.source, labels.destination,
-                 static_cast<unsigned>(read_be16<packet_offset::udp_length>(packet)),
-                 static_cast<unsigned>(read_be16<packet_offset::udp_checksum>(packet)));
+    print_block(stream, packet, put_udp_block);
 }
 
 void print_console_echo(std::FILE* stream, PacketBytes packet, int /*length*/) {
-    const AddressBytes address = read_addresses(packet);
-    std::fprintf(stream, PKTWATCH_ADDRESS_LINE_FORMAT "\n", address.source[0], address.source[1],
-                 address.source[2], address.source[3], address.destination[0],
-                 address.destination[1], address.destination[2], address.destination[3]);
-    print_transport_block(stream, packet);
+    // The address line, a blank line, the transport block.
+    DetailText out;
+    out.size = 0;
+    put_address_line(&out, read_addresses(packet));
+    put_char(&out, '\n');
+    put_transport_block(&out, packet);
+    write_text(stream, out);
 }

@@ -4,10 +4,7 @@
 
 #include "monitor/packet.hpp"
 #include "render/tables/port_name_table.hpp"
-
-// A string literal, so that callers can join it to their own formats and print
-// a whole block with one call.
-#define PKTWATCH_PORT_LINE_FORMAT "Port src->dst:      [%s] >> [%s]\n"
+#include "render/text_buffer.hpp"
 
 struct PortLabels {
     char source[port_label_size];
@@ -19,4 +16,14 @@ struct PortLabels {
 inline void format_port_labels(PacketBytes packet, PortLabels* labels) {
     format_port_label(read_be16<packet_offset::source_port>(packet), labels->source);
     format_port_label(read_be16<packet_offset::destination_port>(packet), labels->destination);
+}
+
+// "Port src->dst:      [%s] >> [%s]\n"
+template <std::size_t Capacity>
+inline void put_port_line(TextBuffer<Capacity>* out, const PortLabels& labels) {
+    put_literal(out, "Port src->dst:      [");
+    put_text(out, labels.source);
+    put_literal(out, "] >> [");
+    put_text(out, labels.destination);
+    put_literal(out, "]\n");
 }

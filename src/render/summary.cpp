@@ -5,11 +5,32 @@
 #include "render/clock.hpp"
 #include "render/port_line.hpp"
 #include "render/tables/protocol_table.hpp"
+#include "render/text_buffer.hpp"
+
+namespace {
+
+// The port line (at most 21 + 2 * 63 + 8 characters) and the summary line
+// (at most 4 * 11 numbers, an 11-character keyword, 2 * 15 for the addresses,
+// 2 * 63 for the labels, 11 for the length and 21 more) fit with room to spare.
+using SummaryText = TextBuffer<512>;
+
+// "%d.%d.%d.%d" of the address at `Offset`.
+template <std::size_t Offset>
+void put_packet_address(SummaryText* out, PacketBytes packet) {
+    const std::uint8_t bytes[4] = {read_u8<Offset>(packet), read_u8<Offset + 1>(packet),
+                                   read_u8<Offset + 2>(packet), read_u8<Offset + 3>(packet)};
+    put_address(out, bytes);
+}
+
+}  // namespace
 
 void print_port_line(std::FILE* stream, PacketBytes packet) {
     PortLabels labels;
     format_port_labels(packet, &labels);
-    std::fprintf(stream, PKTWATCH_PORT_LINE_FORMAT, labels.source, labels.destination);
+    SummaryText out;
+    out.size = 0;
+    put_port_line(&out, labels);
+    write_text(stream, out);
 }
 
 void print_summary(std::FILE* stream, PacketBytes packet, int length) {
@@ -25,16 +46,30 @@ void print_summary(std::FILE* stream, PacketBytes packet, int length) {
         keyword = "???";
     }
 
-    std::fprintf(stream,
-                 PKTWATCH_PORT_LINE_FORMAT
-                 "%02d:%02d:%02d.%04d %s %d.%d.%d.%d:%s -[%dbytes]-> %d.%d.%d.%d:%s \n",
-                 labels.source, labels.destination, now.hour, now.minute, now.second,
-                 now.milliseconds, keyword, read_u8<packet_offset::source_address>(packet),
-                 read_u8<packet_offset::source_address + 1>(packet),
-                 read_u8<packet_offset::source_address + 2>(packet),
-                 read_u8<packet_offset::source_address + 3>(packet), labels.source, length,
-                 read_u8<packet_offset::destination_address>(packet),
-                 read_u8<packet_offset::destination_address + 1>(packet),
-                 read_u8<packet_offset::destination_address + 2>(packet),
-                 read_u8<packet_offset::destination_address + 3>(packet), labels.destination);
+    // The port line, then
+    // "%02d:%02d:%02d.%04d %s %d.%d.%d.%d:%s -[%dbytes]-> %d.%d.%d.%d:%s \n"
+    SummaryText out;
+    out.size = 0;
+    put_port_line(&out, labels);
+    put_int(&out, now.hour, 2);
+    put_char(&out, ':');
+    put_int(&out, now.minute, 2);
+    put_char(&out, ':');
+    put_int(&out, now.second, 2);
+    put_char(&out, '.');
+    put_int(&out, now.milliseconds, 4);
+    put_char(&out, ' ');
+    put_text(&out, keyword);
+    put_char(&out, ' ');
+    put_packet_address<packet_offset::source_address>(&out, packet);
+    put_char(&out, ':');
+    put_text(&out, labels.source);
+    put_literal(&out, " -[");
+    put_int(&out, length);
+    put_literal(&out, "bytes]-> ");
+    put_packet_address<packet_offset::destination_address>(&out, packet);
+    put_char(&out, ':');
+    put_text(&out, labels.destination);
+    put_literal(&out, " \n");
+    write_text(stream, out);
 }

@@ -1,0 +1,118 @@
+// A fixed-size text buffer the views build one account in, then write to
+// their stream with one call. The put_ functions write exactly what the
+// printf conversions named beside them write, and never past the buffer: text
+// beyond its capacity is left out (no view comes near it).
+#pragma once
+
+#include <cstddef>
+#include <cstdint>
+#include <cstdio>
+#include <cstring>
+
+template <std::size_t Capacity>
+struct TextBuffer {
+    char text[Capacity];
+    std::size_t size;
+};
+
+template <std::size_t Capacity>
+inline void put_char(TextBuffer<Capacity>* out, char c) {
+    if (out->size < Capacity) {
+        out->text[out->size++] = c;
+    }
+}
+
+// "%s"
+template <std::size_t Capacity>
+inline void put_text(TextBuffer<Capacity>* out, const char* text) {
+    for (; *text != '\0' && out->size < Capacity; ++text) {
+        out->text[out->size++] = *text;
+    }
+}
+
+// A string literal, without looking for its end.
+template <std::size_t Capacity, std::size_t Length>
+inline void put_literal(TextBuffer<Capacity>* out, const char (&literal)[Length]) {
+    constexpr std::size_t count = Length - 1;
+    if (count <= Capacity - out->size) {
+        std::memcpy(out->text + out->size, literal, count);
+        out->size += count;
+        return;
+    }
+    for (std::size_t i = 0; i < count && out->size < Capacity; ++i) {
+        out->text[out->size++] = literal[i];
+    }
+}
+
+// "%.19s": at most `limit` characters of `text`.
+template <std::size_t Capacity>
+inline void put_text_limited(TextBuffer<Capacity>* out, const char* text, std::size_t limit) {
+    for (std::size_t i = 0; i < limit && text[i] != '\0'; ++i) {
+        put_char(out, text[i]);
+    }
+}
+
+// "%u", or "%0<width>u" when `width` is above 1.
+template <std::size_t Capacity>
+inline void put_unsigned(TextBuffer<Capacity>* out, std::uint32_t value, int width = 1) {
+    char digits[10];
+    int count = 0;
+    do {
+        digits[count++] = static_cast<char>('0' + value % 10);
+        value /= 10;
+    } while (value != 0);
+    for (int pad = count; pad < width; ++pad) {
+        put_char(out, '0');
+    }
+    while (count > 0) {
+        put_char(out, digits[--count]);
+    }
+}
+
+// "%d", or "%0<width>d": the sign counts toward the width, zeros go after it.
+template <std::size_t Capacity>
+inline void put_int(TextBuffer<Capacity>* out, int value, int width = 1) {
+    if (value < 0) {
+        put_char(out, '-');
+        // The magnitude as unsigned, INT_MIN included.
+        put_unsigned(out, 0u - static_cast<std::uint32_t>(value), width - 1);
+    } else {
+        put_unsigned(out, static_cast<std::uint32_t>(value), width);
+    }
+}
+
+// "%04X": upper-case hex digits, at least four.
+template <std::size_t Capacity>
+inline void put_hex4(TextBuffer<Capacity>* out, std::uint32_t value) {
+    constexpr char hex_digits[] = "0123456789ABCDEF";
+    char digits[8];
+    int count = 0;
+    do {
+        digits[count++] = hex_digits[value & 0x0F];
+        value >>= 4;
+    } while (value != 0);
+    for (int pad = count; pad < 4; ++pad) {
+        put_char(out, '0');
+    }
+    while (count > 0) {
+        put_char(out, digits[--count]);
+    }
+}
+
+// "%d.%d.%d.%d" of four address bytes.
+template <std::size_t Capacity>
+inline void put_address(TextBuffer<Capacity>* out, const std::uint8_t (&bytes)[4]) {
+    put_unsigned(out, bytes[0]);
+    put_char(out, '.');
+    put_unsigned(out, bytes[1]);
+    put_char(out, '.');
+    put_unsigned(out, bytes[2]);
+    put_char(out, '.');
+    put_unsigned(out, bytes[3]);
+}
+
+// The whole text, in one call.
+template <std::size_t Capacity>
+inline void write_text(std::FILE* stream, const TextBuffer<Capacity>& out) {
+    std::fwrite(out.text, 1, out.size, stream);
+}
