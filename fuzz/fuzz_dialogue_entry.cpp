@@ -6,6 +6,7 @@
 #include <cstdint>
 #include <cstdio>
 #include <cstring>
+#include <vector>
 
 #include "config/console_text.hpp"
 #include "config/dialogue.hpp"
@@ -51,6 +52,28 @@ void choose_fakes(std::uint8_t choice) {
     console_encoding = (choice & 4u) != 0 ? ConsoleEncoding::utf8 : ConsoleEncoding::shift_jis;
 }
 
+// Standard input holding `size` bytes: read from memory where the C library
+// can (no file system call per input, which more than doubles the rate),
+// otherwise from a temporary file.
+std::FILE* input_stream(const std::uint8_t* data, std::size_t size) {
+#if defined(__linux__)
+    static std::vector<char> bytes;
+    if (size > 0) {
+        bytes.assign(data, data + size);
+        std::FILE* in = fmemopen(bytes.data(), size, "rb");
+        FUZZ_CHECK(in != nullptr);
+        return in;
+    }
+#endif
+    std::FILE* in = std::tmpfile();
+    FUZZ_CHECK(in != nullptr);
+    if (size > 0) {
+        FUZZ_CHECK(std::fwrite(data, 1, size, in) == size);
+    }
+    std::rewind(in);
+    return in;
+}
+
 }  // namespace
 
 int fuzz_dialogue_one(const std::uint8_t* data, std::size_t size) {
@@ -59,12 +82,7 @@ int fuzz_dialogue_one(const std::uint8_t* data, std::size_t size) {
     choose_fakes(size > 0 ? data[0] : 0);
     local_address_source = fake_local_addresses;
 
-    std::FILE* in = std::tmpfile();
-    FUZZ_CHECK(in != nullptr);
-    if (size > 1) {
-        FUZZ_CHECK(std::fwrite(data + 1, 1, size - 1, in) == size - 1);
-    }
-    std::rewind(in);
+    std::FILE* in = input_stream(size > 1 ? data + 1 : nullptr, size > 1 ? size - 1 : 0);
 
     MonitorOptions options{};
     options.listen_address =
