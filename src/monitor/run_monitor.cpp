@@ -56,6 +56,19 @@ bool flush_log(std::FILE* log, const char* path) {
     return false;
 }
 
+// Without a log file standard output holds the accounts: when it cannot take
+// them (a full disk, a closed stream, a terminal gone) they would all be lost
+// in silence. Flushes it; false (after saying why on standard error) when the
+// text did not get out. The caller clears errno before writing.
+bool flush_console_record() {
+    if (std::fflush(stdout) == 0 && std::ferror(stdout) == 0) {
+        return true;
+    }
+    std::fprintf(stderr, "pktwatch: standard output: %s\n",
+                 std::strerror(errno != 0 ? errno : EIO));
+    return false;
+}
+
 }  // namespace
 
 int start_winsock(SocketsLayerInfo* info) {
@@ -126,6 +139,10 @@ int run_monitor(int argc, char** argv) {
             return -1;
         }
     }
+    errno = 0;
+    if (log == nullptr && !flush_console_record()) {
+        return -1;
+    }
     std::fflush(stdout);
 
     PacketBuffer packet;
@@ -139,6 +156,7 @@ int run_monitor(int argc, char** argv) {
             continue;
         }
         std::FILE* account = log != nullptr ? log : stdout;
+        errno = 0;
         if (options.show_detail != 0) {
             print_detail(account, packet.bytes, packet.length);
         } else {
@@ -152,7 +170,11 @@ int run_monitor(int argc, char** argv) {
                 return -1;
             }
             print_console_echo(stdout, packet.bytes, packet.length);
+            // The echo only repeats the log: a console that cannot take it
+            // neither ends the monitor nor touches the log.
+            std::fflush(stdout);
+        } else if (!flush_console_record()) {
+            return -1;
         }
-        std::fflush(stdout);
     }
 }
