@@ -1,0 +1,161 @@
+// The interface the monitor listens on goes down, comes back, and goes away
+// for good, in a network namespace of the test's own: the monitor must live
+// on without spending processor time on receives that fail.
+#include <sched.h>
+
+#include <filesystem>
+
+#include "e2e_support.hpp"
+
+namespace {
+
+constexpr const char* monitor_address = "192.0.2.1";  // TEST-NET-1, inside the namespace only
+constexpr const char* peer_address = "192.0.2.2";
+
+// Runs ip(8) with `arguments`; true when it succeeded.
+bool ip(const std::string& arguments) {
+    return std::system(("ip " + arguments + " >/dev/null 2>&1").c_str()) == 0;
+}
+
+// Processor time (user and system) the process has used, in seconds; -1 when
+// it cannot be read.
+double cpu_seconds(pid_t pid) {
+    const std::string stat = e2e::read_file("/proc/" + std::to_string(pid) + "/stat");
+    const std::size_t name_end = stat.rfind(')');
+    if (name_end == std::string::npos) {
+        return -1;
+    }
+    // After the name: state (field 3), ..., utime (14), stime (15).
+    std::istringstream fields(stat.substr(name_end + 1));
+    std::vector<std::string> field;
+    for (std::string word; fields >> word;) {
+        field.push_back(word);
+    }
+    if (field.size() < 13) {
+        return -1;
+    }
+    return (std::stod(field[11]) + std::stod(field[12])) /
+           static_cast<double>(sysconf(_SC_CLK_TCK));
+}
+
+class InterfaceGoneTest : public ::testing::Test {
+protected:
+    void SetUp() override {
+        E2E_SKIP_UNLESS_CAPTURE_WORKS();
+        if (!ip("-V")) {
+            GTEST_SKIP() << "ip (iproute2) is not installed";
+        }
+        netns = "pktwatch-fault-" + std::to_string(getpid());
+        if (!ip("netns add " + netns)) {
+            netns.clear();
+            GTEST_SKIP() << "cannot create a network namespace here";
+        }
+        // pktwatch0 holds the monitor's address; its peer pktwatch1 has none and
+        // drops what it gets, so nothing answers.
+        ASSERT_TRUE(ip("-n " + netns + " link add pktwatch0 type veth peer name pktwatch1"));
+        ASSERT_TRUE(ip("-n " + netns + " addr add " + monitor_address + "/24 dev pktwatch0"));
+        ASSERT_TRUE(ip("-n " + netns + " link set pktwatch1 up"));
+        ASSERT_TRUE(bring_up());
+        dir = e2e::make_temp_dir();
+    }
+
+    void TearDown() override {
+        e2e::stop(monitor);
+        if (!netns.empty()) {
+            EXPECT_TRUE(ip("netns del " + netns));
+        }
+        if (!dir.empty()) {
+            std::filesystem::remove_all(dir);
+        }
+    }
+
+    // Sets pktwatch0 up, with a fixed neighbour entry for the peer address so
+    // that a datagram to it leaves at once, without address resolution.
+    bool bring_up() {
+        return ip("-n " + netns + " link set pktwatch0 up") &&
+               ip("-n " + netns + " neigh replace " + peer_address +
+                  " lladdr 02:00:00:00:00:02 nud permanent dev pktwatch0");
+    }
+
+    // Sends one UDP datagram from the monitor's address to the peer, from a
+    // child process that enters the namespace (the test's own stays as it is).
+    bool send_from_inside(std::uint16_t source_port) {
+        const std::string namespace_path = "/var/run/netns/" + netns;
+        sockaddr_in from{};
+        from.sin_family = AF_INET;
+        from.sin_port = htons(source_port);
+        from.sin_addr.s_addr = e2e::address(monitor_address);
+        sockaddr_in to{};
+        to.sin_family = AF_INET;
+        to.sin_port = htons(5190);
+        to.sin_addr.s_addr = e2e::address(peer_address);
+        std::fflush(nullptr);
+        const pid_t child = fork();
+        if (child == 0) {
+            const int ns = open(namespace_path.c_str(), O_RDONLY | O_CLOEXEC);
+            if (ns < 0 || setns(ns, CLONE_NEWNET) != 0) {
+                _exit(1);
+            }
+            const int udp = socket(AF_INET, SOCK_DGRAM, 0);
+            if (udp < 0 || bind(udp, reinterpret_cast<const sockaddr*>(&from), sizeof from) != 0 ||
+                sendto(udp, "still there?", 12, 0, reinterpret_cast<const sockaddr*>(&to),
+                       sizeof to) != 12) {
+                _exit(2);
+            }
+            _exit(0);
+        }
+        int status = 0;
+        return child > 0 && waitpid(child, &status, 0) == child && e2e::exit_code(status) == 0;
+    }
+
+    // The monitor's summary line for the datagram from `source_port`.
+    bool wait_for_account(std::uint16_t source_port) {
+        return e2e::wait_for_text(monitor.out_path, std::string(monitor_address) + ":" +
+                                                        std::to_string(source_port) + " -[");
+    }
+
+    // Over 1.5 s, the monitor stays alive and uses next to no processor time.
+    void expect_idle_and_alive() {
+        const double before = cpu_seconds(monitor.pid);
+        std::this_thread::sleep_for(std::chrono::milliseconds(1500));
+        const double after = cpu_seconds(monitor.pid);
+        int status = 0;
+        ASSERT_EQ(waitpid(monitor.pid, &status, WNOHANG), 0)
+            << "the monitor ended, status " << status << "\n"
+            << e2e::read_file(monitor.err_path);
+        ASSERT_GE(before, 0);
+        EXPECT_LT(after - before, 0.3) << "seconds of processor time in 1.5 s";
+    }
+
+    std::string netns;
+    std::string dir;
+    e2e::Monitor monitor;
+};
+
+TEST_F(InterfaceGoneTest, MonitorOutlivesItsInterfaceWithoutSpinning) {
+    monitor = e2e::start_process(dir, {"ip", "netns", "exec", netns, PKTWATCH_EXE, "-i",
+                                       "192.0.2.0", "-w", "256", monitor_address});
+    ASSERT_TRUE(e2e::wait_for_listening(monitor)) << e2e::read_file(monitor.err_path);
+    // ip(8) runs the command in its own process: the process measured is the
+    // monitor.
+    ASSERT_EQ(std::filesystem::read_symlink("/proc/" + std::to_string(monitor.pid) + "/exe"),
+              std::filesystem::canonical(PKTWATCH_EXE));
+    ASSERT_TRUE(send_from_inside(40001));
+    ASSERT_TRUE(wait_for_account(40001)) << e2e::read_file(monitor.out_path);
+
+    // Down: the receive fails once (network down), then waits.
+    ASSERT_TRUE(ip("-n " + netns + " link set pktwatch0 down"));
+    ASSERT_NO_FATAL_FAILURE(expect_idle_and_alive());
+
+    // Up again: monitoring goes on.
+    ASSERT_TRUE(bring_up());
+    ASSERT_TRUE(send_from_inside(40002));
+    EXPECT_TRUE(wait_for_account(40002)) << e2e::read_file(monitor.out_path);
+
+    // Gone for good.
+    ASSERT_TRUE(ip("-n " + netns + " link del pktwatch0"));
+    ASSERT_NO_FATAL_FAILURE(expect_idle_and_alive());
+    EXPECT_EQ(e2e::read_file(monitor.err_path), "");
+}
+
+}  // namespace
