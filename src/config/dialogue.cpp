@@ -22,8 +22,10 @@ static_assert(text_answer_size <= log_path_size, "a log file name answer must fi
 // always terminated): the first size - 1 bytes of the line are kept, the rest
 // of the line is read and dropped. A zero byte in the line ends the answer's
 // text but not the line. Returns false when the input ended (or failed)
-// before any byte of a line.
-bool read_answer(std::FILE* in, char* buffer, std::size_t size) {
+// before any byte of a line. The question on `out` is flushed first, so it is
+// seen before the answer is awaited also when `out` is a pipe.
+bool read_answer(std::FILE* in, std::FILE* out, char* buffer, std::size_t size) {
+    std::fflush(out);
     std::size_t length = 0;
     bool got_line = false;
     for (;;) {
@@ -79,7 +81,7 @@ std::uint32_t choose_address(std::FILE* in, std::FILE* out, bool* ended) {
     std::uint32_t choice = 0;
     do {
         console_printf(out, fmt_choose_address, list.count);
-        if (!read_answer(in, answer, sizeof answer)) {
+        if (!read_answer(in, out, answer, sizeof answer)) {
             // The question has no line end: give the message a line of its own.
             std::fputs("\n", out);
             console_text(out, msg_input_ended);
@@ -96,7 +98,7 @@ std::uint32_t choose_address(std::FILE* in, std::FILE* out, bool* ended) {
 int ask_yes_no(const char* question, int default_answer, std::FILE* in, std::FILE* out) {
     console_text(out, question);
     char answer[yes_no_answer_size];
-    if (!read_answer(in, answer, sizeof answer)) {
+    if (!read_answer(in, out, answer, sizeof answer)) {
         return default_answer;
     }
     if (default_answer == 1) {
@@ -116,7 +118,7 @@ int run_setup_dialogue(MonitorOptions& options, std::FILE* in, std::FILE* out) {
     if (ask_yes_no(msg_ask_log_file, 1, in, out) == 1) {
         do {
             console_text(out, msg_enter_log_name);
-            if (!read_answer(in, answer, sizeof answer)) {
+            if (!read_answer(in, out, answer, sizeof answer)) {
                 return input_ended(out);
             }
             std::size_t i = 0;
@@ -130,7 +132,7 @@ int run_setup_dialogue(MonitorOptions& options, std::FILE* in, std::FILE* out) {
     if (ask_yes_no(msg_ask_address_filter, 1, in, out) == 1) {
         console_text(out, msg_enter_filter_address);
         do {
-            if (!read_answer(in, answer, sizeof answer)) {
+            if (!read_answer(in, out, answer, sizeof answer)) {
                 return input_ended(out);
             }
             options.filter_address = platform_inet_addr(answer);
@@ -141,7 +143,7 @@ int run_setup_dialogue(MonitorOptions& options, std::FILE* in, std::FILE* out) {
         console_text(out, msg_enter_address_count);
         std::uint32_t count = 0;
         do {
-            if (!read_answer(in, answer, sizeof answer)) {
+            if (!read_answer(in, out, answer, sizeof answer)) {
                 return input_ended(out);
             }
             count = decimal_value(answer);
@@ -155,7 +157,7 @@ int run_setup_dialogue(MonitorOptions& options, std::FILE* in, std::FILE* out) {
     if (ask_yes_no(msg_ask_port_filter, 0, in, out) == 1) {
         do {
             console_text(out, msg_enter_filter_port);
-            if (!read_answer(in, answer, sizeof answer)) {
+            if (!read_answer(in, out, answer, sizeof answer)) {
                 return input_ended(out);
             }
             options.filter_port = static_cast<std::uint16_t>(decimal_value(answer));

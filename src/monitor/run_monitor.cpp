@@ -31,10 +31,8 @@ void report_capture_error(const char* what, const char* program) {
     const PlatformError error = platform_last_error();
     std::fflush(stdout);
     if (error.permission_denied) {
-        std::fprintf(stderr,
-                     "pktwatch: %s: %s (run it as root, or grant it the capability: "
-                     "sudo setcap cap_net_raw+ep %s)\n",
-                     what, error.text, program);
+        std::fprintf(stderr, "pktwatch: %s: %s (%s %s)\n", what, error.text, error.privilege_hint,
+                     program);
     } else {
         std::fprintf(stderr, "pktwatch: %s: %s\n", what, error.text);
     }
@@ -108,6 +106,7 @@ int run_monitor(int argc, char** argv) {
         return -1;
     }
     if (!platform_bind_capture(&capture, options.listen_address)) {
+        std::fflush(stdout);  // what came before reaches the console first
         std::fputs("::bind() error.\n", stderr);
         const AddressBytes a = address_bytes(options.listen_address);
         char what[64];

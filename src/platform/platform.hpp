@@ -31,7 +31,7 @@ void platform_cleanup();
 inline constexpr int max_local_addresses = 64;
 
 // The local host's IPv4 addresses, network byte order, in the platform's order
-// (non-loopback first, loopback last).
+// (on Linux non-loopback first, loopback last; on Windows the system's order).
 struct LocalAddressList {
     std::uint32_t address[max_local_addresses];
     int count;
@@ -107,10 +107,12 @@ bool platform_receive_all(CaptureSocket* capture, const MonitorOptions& options)
 int platform_receive(CaptureSocket* capture, unsigned char* buffer, int capacity);
 
 // The system's reason for the last failed operation, as text, and whether it
-// was a lack of privilege.
+// was a lack of privilege. `privilege_hint` says how to get the privilege; the
+// program's path follows it.
 struct PlatformError {
     char text[256];
     bool permission_denied;
+    const char* privilege_hint;
 };
 
 PlatformError platform_last_error();

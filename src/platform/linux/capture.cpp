@@ -151,5 +151,6 @@ PlatformError platform_last_error() {
     PlatformError error{};
     std::snprintf(error.text, sizeof error.text, "%s", std::strerror(last_errno));
     error.permission_denied = last_errno == EPERM || last_errno == EACCES;
+    error.privilege_hint = "run it as root, or grant it the capability: sudo setcap cap_net_raw+ep";
     return error;
 }

@@ -133,6 +133,7 @@ std::uint32_t platform_inet_addr(const char* text) {
 PlatformError platform_last_error() {
     PlatformError error{};
     error.permission_denied = last_socket_error == WSAEACCES;
+    error.privilege_hint = "raw sockets need an Administrator: run it from an elevated console:";
     char message[192] = "";
     const DWORD length = FormatMessageA(FORMAT_MESSAGE_FROM_SYSTEM | FORMAT_MESSAGE_IGNORE_INSERTS,
                                         nullptr, static_cast<DWORD>(last_socket_error), 0, message,
