@@ -15,6 +15,7 @@
 #include <vector>
 
 #include "fuzz_entries.hpp"
+#include "fuzz_prefilter_entry.hpp"
 
 namespace {
 
@@ -27,6 +28,7 @@ constexpr FuzzTarget fuzz_targets[] = {
     {"fuzz_render", fuzz_render_one},
     {"fuzz_command_line", fuzz_command_line_one},
     {"fuzz_dialogue", fuzz_dialogue_one},
+    {"fuzz_prefilter", fuzz_prefilter_one},
 };
 
 std::vector<std::filesystem::path> corpus_files(const char* target) {
