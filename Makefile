@@ -5,8 +5,9 @@ ASAN_DIR ?= build-asan
 WINDOWS_DIR ?= build-windows
 JOBS ?= $(shell nproc 2>/dev/null || echo 2)
 ARGS ?=
+FUZZ_SECONDS ?= 20
 
-.PHONY: all deps windows-deps build run test test-release test-asan test-windows format clean
+.PHONY: all deps windows-deps build run test test-release test-asan test-fuzz test-windows format clean
 
 all: build
 
@@ -20,7 +21,7 @@ build: deps
 run: build
 	./$(BUILD_DIR)/pktwatch $(ARGS)
 
-test: test-release test-asan
+test: test-release test-asan test-fuzz
 
 test-release: build
 	ctest --test-dir $(BUILD_DIR) --output-on-failure -j $(JOBS)
@@ -29,6 +30,10 @@ test-asan: deps
 	cmake -S . -B $(ASAN_DIR) -DCMAKE_BUILD_TYPE=Debug -DPKTWATCH_SANITIZE=ON -DPKTWATCH_WERROR=ON
 	cmake --build $(ASAN_DIR) -j $(JOBS)
 	ctest --test-dir $(ASAN_DIR) --output-on-failure -j $(JOBS)
+
+# Each fuzz target for a bounded time (clang; installed when root).
+test-fuzz:
+	sh scripts/run-fuzz.sh $(FUZZ_SECONDS)
 
 windows-deps:
 	@sh scripts/install-windows-deps.sh
@@ -46,4 +51,4 @@ format:
 	git ls-files '*.cpp' '*.hpp' | xargs clang-format -i
 
 clean:
-	rm -rf $(BUILD_DIR) $(ASAN_DIR) $(WINDOWS_DIR)
+	rm -rf $(BUILD_DIR) $(ASAN_DIR) $(WINDOWS_DIR) build-fuzz
