@@ -51,10 +51,9 @@ constexpr std::uint32_t address_number(std::uint32_t network_order) {
 }
 
 constexpr std::uint32_t network_order_address(std::uint32_t number) {
-    return std::bit_cast<std::uint32_t>(AddressBytes{{static_cast<std::uint8_t>(number >> 24),
-                                                      static_cast<std::uint8_t>(number >> 16),
-                                                      static_cast<std::uint8_t>(number >> 8),
-                                                      static_cast<std::uint8_t>(number)}});
+    return std::bit_cast<std::uint32_t>(AddressBytes{
+        {static_cast<std::uint8_t>(number >> 24), static_cast<std::uint8_t>(number >> 16),
+         static_cast<std::uint8_t>(number >> 8), static_cast<std::uint8_t>(number)}});
 }
 
 // 1 on success, 0 when the usage was requested (-h), -1 on a bad argument.
