@@ -69,12 +69,12 @@ const char* date_text(const CalendarTime& time) {
 using DetailText = TextBuffer<1024>;
 
 // The source and destination addresses, byte by byte in address order.
-struct AddressBytes {
+struct EndpointAddresses {
     std::uint8_t source[4];
     std::uint8_t destination[4];
 };
 
-AddressBytes read_addresses(PacketBytes packet) {
+EndpointAddresses read_addresses(PacketBytes packet) {
     return {{read_u8<packet_offset::source_address>(packet),
              read_u8<packet_offset::source_address + 1>(packet),
              read_u8<packet_offset::source_address + 2>(packet),
@@ -87,7 +87,7 @@ AddressBytes read_addresses(PacketBytes packet) {
 
 // Address line of the console echo and of the IPv4 block:
 // "IP addr.            [%d.%d.%d.%d] >> [%d.%d.%d.%d]\n"
-void put_address_line(DetailText* out, const AddressBytes& address) {
+void put_address_line(DetailText* out, const EndpointAddresses& address) {
     put_literal(out, "IP addr.            [");
     put_address(out, address.source);
     put_literal(out, "] >> [");
