@@ -52,20 +52,31 @@ inline void put_text_limited(TextBuffer<Capacity>* out, const char* text, std::s
     }
 }
 
+// The decimal digits of `value`, as "%u" writes them, at `out` (room for
+// ten); returns the end.
+inline char* write_decimal(char* out, std::uint32_t value) {
+    char reversed[10];
+    int count = 0;
+    do {
+        reversed[count++] = static_cast<char>('0' + value % 10);
+        value /= 10;
+    } while (value != 0);
+    while (count > 0) {
+        *out++ = reversed[--count];
+    }
+    return out;
+}
+
 // "%u", or "%0<width>u" when `width` is above 1.
 template <std::size_t Capacity>
 inline void put_unsigned(TextBuffer<Capacity>* out, std::uint32_t value, int width = 1) {
     char digits[10];
-    int count = 0;
-    do {
-        digits[count++] = static_cast<char>('0' + value % 10);
-        value /= 10;
-    } while (value != 0);
-    for (int pad = count; pad < width; ++pad) {
+    const char* const end = write_decimal(digits, value);
+    for (auto pad = end - digits; pad < width; ++pad) {
         put_char(out, '0');
     }
-    while (count > 0) {
-        put_char(out, digits[--count]);
+    for (const char* digit = digits; digit != end; ++digit) {
+        put_char(out, *digit);
     }
 }
 

@@ -2,6 +2,8 @@
 // the port label every port field of the output shows.
 #include "render/tables/port_name_table.hpp"
 
+#include "render/text_buffer.hpp"
+
 // Kept in this order on purpose: thirteen ports appear twice (the first row
 // wins) and two places are out of ascending order (607 before 606, 3986
 // before 3421). Defined constexpr after the header's extern declaration, so
@@ -992,20 +994,6 @@ static_assert(port_index_is_sorted());
 constexpr int longest_label = 15 + 1 + 5 + 1;
 static_assert(longest_label < port_label_size);
 
-// The decimal digits of `value`, as "%d" writes it, at `out`; returns the end.
-char* put_decimal(char* out, unsigned value) {
-    char digits[10];
-    int count = 0;
-    do {
-        digits[count++] = static_cast<char>('0' + value % 10);
-        value /= 10;
-    } while (value != 0);
-    while (count > 0) {
-        *out++ = digits[--count];
-    }
-    return out;
-}
-
 }  // namespace
 
 int find_port_index(std::uint16_t port) {
@@ -1033,10 +1021,10 @@ char* format_port_label(std::uint16_t port, char* label) {
             *out++ = *name++;
         }
         *out++ = '(';
-        out = put_decimal(out, port);
+        out = write_decimal(out, port);
         *out++ = ')';
     } else {
-        out = put_decimal(out, port);
+        out = write_decimal(out, port);
     }
     *out = '\0';
     return label;
