@@ -10,11 +10,13 @@
 #include <cstdio>
 #include <cstring>
 
-#include "monitor/packet.hpp"
+#include "monitor/local_clock.hpp"
+#include "net/packet.hpp"
+#include "platform/platform.hpp"
 #include "render/detail.hpp"
 #include "render/hex_dump.hpp"
+#include "render/port_label.hpp"
 #include "render/summary.hpp"
-#include "render/tables/port_name_table.hpp"
 
 namespace {
 
@@ -119,18 +121,28 @@ void run(benchmark::State& state, Render render) {
     state.SetItemsProcessed(static_cast<std::int64_t>(state.iterations()));
 }
 
+// The clock as the receive loop reads it: once per datagram, converted to
+// local time once a second.
+LocalClock loop_clock{};
+
+LocalTime now() {
+    return local_time_of(&loop_clock, platform_wall_clock());
+}
+
 void summary(benchmark::State& state) {
-    run(state,
-        [](std::FILE* out, const PacketBuffer& p) { print_summary(out, p.bytes, p.length); });
+    run(state, [](std::FILE* out, const PacketBuffer& p) {
+        print_summary(out, p.bytes, p.length, now());
+    });
 }
 
 void detail(benchmark::State& state) {
-    run(state, [](std::FILE* out, const PacketBuffer& p) { print_detail(out, p.bytes, p.length); });
+    run(state,
+        [](std::FILE* out, const PacketBuffer& p) { print_detail(out, p.bytes, p.length, now()); });
 }
 
 void detail_and_dump(benchmark::State& state) {
     run(state, [](std::FILE* out, const PacketBuffer& p) {
-        print_detail(out, p.bytes, p.length);
+        print_detail(out, p.bytes, p.length, now());
         print_hex_dump(out, p.bytes, p.length);
     });
 }
@@ -151,7 +163,7 @@ std::FILE* echo_stream() {
 void log_mode_summary(benchmark::State& state) {
     std::FILE* echo = echo_stream();
     run(state, [echo](std::FILE* out, const PacketBuffer& p) {
-        print_summary(out, p.bytes, p.length);
+        print_summary(out, p.bytes, p.length, now());
         std::fflush(out);
         print_console_echo(echo, p.bytes, p.length);
         std::fflush(echo);
@@ -161,7 +173,7 @@ void log_mode_summary(benchmark::State& state) {
 void log_mode_detail_and_dump(benchmark::State& state) {
     std::FILE* echo = echo_stream();
     run(state, [echo](std::FILE* out, const PacketBuffer& p) {
-        print_detail(out, p.bytes, p.length);
+        print_detail(out, p.bytes, p.length, now());
         print_hex_dump(out, p.bytes, p.length);
         std::fflush(out);
         print_console_echo(echo, p.bytes, p.length);

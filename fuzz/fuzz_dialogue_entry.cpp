@@ -8,9 +8,9 @@
 #include <cstring>
 #include <vector>
 
-#include "config/console_text.hpp"
 #include "config/dialogue.hpp"
 #include "config/options.hpp"
+#include "console/console_text.hpp"
 #include "fuzz_entries.hpp"
 #include "fuzz_support.hpp"
 
@@ -18,22 +18,23 @@ namespace {
 
 LocalAddressStatus fake_status = LocalAddressStatus::ok;
 int fake_count = 0;
+ConsoleEncoding fake_encoding = ConsoleEncoding::shift_jis;
 
 // The i-th fake local address: 10.0.0.1, 10.0.0.2, ...
 std::uint32_t fake_address(int i) {
     return network_order_address(0x0A000001u + static_cast<std::uint32_t>(i));
 }
 
-LocalAddressStatus fake_local_addresses(LocalAddressList* list) {
-    list->count = 0;
-    if (fake_status != LocalAddressStatus::ok) {
-        return fake_status;
+LocalAddresses fake_local_addresses() {
+    LocalAddresses found{};
+    found.status = fake_status;
+    if (fake_status == LocalAddressStatus::ok) {
+        for (int i = 0; i < fake_count; ++i) {
+            found.list.address[i] = fake_address(i);
+        }
+        found.list.count = fake_count;
     }
-    for (int i = 0; i < fake_count; ++i) {
-        list->address[i] = fake_address(i);
-    }
-    list->count = fake_count;
-    return LocalAddressStatus::ok;
+    return found;
 }
 
 // Input byte 0: bits 0-1 the status of the address lookup, bit 2 the console
@@ -49,7 +50,7 @@ void choose_fakes(std::uint8_t choice) {
     fake_status = statuses[choice & 3u];
     const int count = choice >> 3;
     fake_count = count > 24 ? max_local_addresses : count;
-    console_encoding = (choice & 4u) != 0 ? ConsoleEncoding::utf8 : ConsoleEncoding::shift_jis;
+    fake_encoding = (choice & 4u) != 0 ? ConsoleEncoding::utf8 : ConsoleEncoding::shift_jis;
 }
 
 // Standard input holding `size` bytes: read from memory where the C library
@@ -77,21 +78,16 @@ std::FILE* input_stream(const std::uint8_t* data, std::size_t size) {
 }  // namespace
 
 int fuzz_dialogue_one(const std::uint8_t* data, std::size_t size) {
-    const auto saved_source = local_address_source;
-    const ConsoleEncoding saved_encoding = console_encoding;
     choose_fakes(size > 0 ? data[0] : 0);
-    local_address_source = fake_local_addresses;
 
     std::FILE* in = input_stream(size > 1 ? data + 1 : nullptr, size > 1 ? size - 1 : 0);
 
     MonitorOptions options{};
     options.listen_address =
         fake_status == LocalAddressStatus::ok && fake_count > 0 ? fake_address(0) : 0;
-    const int status = run_setup_dialogue(options, in, null_stream());
+    const int status = run_setup_dialogue(options, fake_local_addresses(), in,
+                                          Console{null_stream(), fake_encoding});
     std::fclose(in);
-
-    local_address_source = saved_source;
-    console_encoding = saved_encoding;
 
     FUZZ_CHECK(status == 1 || status == -1);
     if (fake_status != LocalAddressStatus::ok || fake_count == 0) {

@@ -13,9 +13,8 @@
 #include "config/options.hpp"
 #include "fuzz_entries.hpp"
 #include "fuzz_support.hpp"
-#include "monitor/filter.hpp"
-#include "monitor/packet.hpp"
-#include "render/clock.hpp"
+#include "net/capture_filter.hpp"
+#include "net/packet.hpp"
 #include "render/detail.hpp"
 #include "render/hex_dump.hpp"
 #include "render/summary.hpp"
@@ -69,12 +68,7 @@ bool expected_to_pass(const MonitorOptions& options, PacketBytes packet) {
     return passes;
 }
 
-TimeOfDay fixed_time_of_day() {
-    return {23, 59, 58, 999};
-}
-CalendarTime fixed_calendar_time() {
-    return {6, 11, 31, 23, 59, 58};
-}
+constexpr LocalTime fixed_time{6, 11, 31, 23, 59, 58, 999};
 
 // Where the renderers write: a temporary file reused by every input, so the
 // text can be read back and checked.
@@ -123,25 +117,17 @@ int fuzz_render_one(const std::uint8_t* data, std::size_t size) {
     options.show_detail = (header[0] >> 2) & 1u;
     options.show_dump = (header[0] >> 3) & 1u;
 
-    FUZZ_CHECK(packet_passes_filter(options, buffer.bytes) ==
+    FUZZ_CHECK(packet_passes_filter(capture_filter_of(options), buffer.bytes) ==
                expected_to_pass(options, buffer.bytes));
-
-    const auto saved_time_of_day = render_time_of_day;
-    const auto saved_calendar_time = render_calendar_time;
-    render_time_of_day = fixed_time_of_day;
-    render_calendar_time = fixed_calendar_time;
 
     std::FILE* out = render_stream();
     std::rewind(out);
-    print_summary(out, buffer.bytes, buffer.length);
-    print_detail(out, buffer.bytes, buffer.length);
+    print_summary(out, buffer.bytes, buffer.length, fixed_time);
+    print_detail(out, buffer.bytes, buffer.length, fixed_time);
     print_console_echo(out, buffer.bytes, buffer.length);
     const long before_dump = std::ftell(out);
     print_hex_dump(out, buffer.bytes, buffer.length);
     const long written = std::ftell(out);
-
-    render_time_of_day = saved_time_of_day;
-    render_calendar_time = saved_calendar_time;
 
     FUZZ_CHECK(before_dump >= 0 && written >= before_dump && written < text_limit);
     if (buffer.length >= 1 && buffer.length <= packet_buffer_size) {

@@ -1,7 +1,6 @@
 // pktwatch: watch the IPv4 traffic of one local interface.
 #include <cstdio>
 
-#include "config/console_text.hpp"
 #include "monitor/run_monitor.hpp"
 
 int main(int argc, char** argv) {
@@ -12,7 +11,6 @@ int main(int argc, char** argv) {
     static char stdout_buffer[64 * 1024];
     std::setvbuf(stdout, stdout_buffer, _IOFBF, sizeof stdout_buffer);
 
-    console_encoding = platform_console_init();
-    const int status = run_monitor(argc, argv);
-    return status == -1 ? 255 : status;
+    const ConsoleEncoding encoding = platform_console_init();
+    return exit_status_of(run_monitor(argc, argv, encoding));
 }

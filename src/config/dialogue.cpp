@@ -7,8 +7,7 @@
 
 #include <cstddef>
 
-#include "config/console_text.hpp"
-#include "config/messages.hpp"
+#include "console/messages.hpp"
 
 namespace {
 
@@ -24,8 +23,8 @@ static_assert(text_answer_size <= log_path_size, "a log file name answer must fi
 // text but not the line. Returns false when the input ended (or failed)
 // before any byte of a line. The question on `out` is flushed first, so it is
 // seen before the answer is awaited also when `out` is a pipe.
-bool read_answer(std::FILE* in, std::FILE* out, char* buffer, std::size_t size) {
-    std::fflush(out);
+bool read_answer(std::FILE* in, const Console& out, char* buffer, std::size_t size) {
+    std::fflush(out.stream);
     std::size_t length = 0;
     bool got_line = false;
     for (;;) {
@@ -45,9 +44,9 @@ bool read_answer(std::FILE* in, std::FILE* out, char* buffer, std::size_t size) 
     return got_line;
 }
 
-int input_ended(std::FILE* out) {
+int input_ended(const Console& out) {
     console_text(out, msg_input_ended);
-    return -1;
+    return set_up_failed;
 }
 
 // The address as the number whose least significant byte is the first address
@@ -59,43 +58,41 @@ std::uint32_t first_byte_lowest(std::uint32_t network_order) {
 }
 
 // choose_local_address, telling besides whether the input ended.
-std::uint32_t choose_address(std::FILE* in, std::FILE* out, bool* ended) {
+std::uint32_t choose_address(const LocalAddresses& found, std::FILE* in, const Console& out,
+                             bool* ended) {
     *ended = false;
-    LocalAddressList list;
-    if (!find_local_addresses(&list, out)) {
-        return 0;
-    }
-    for (int i = 0; i < list.count; ++i) {
-        const AddressBytes a = address_bytes(list.address[i]);
-        std::fprintf(out, "No.%d : %d.%d.%d.%d\n", i + 1, a.byte[0], a.byte[1], a.byte[2],
+    const int usable = usable_local_addresses(found, out);
+    for (int i = 0; i < usable; ++i) {
+        const AddressBytes a = address_bytes(found.list.address[i]);
+        std::fprintf(out.stream, "No.%d : %d.%d.%d.%d\n", i + 1, a.byte[0], a.byte[1], a.byte[2],
                      a.byte[3]);
     }
-    if (list.count == 0) {
+    if (usable == 0) {
         return 0;
     }
-    if (list.count == 1) {
-        return list.address[0];
+    if (usable == 1) {
+        return found.list.address[0];
     }
-    const auto count = static_cast<std::uint32_t>(list.count);
+    const auto count = static_cast<std::uint32_t>(usable);
     char answer[choice_answer_size];
     std::uint32_t choice = 0;
     do {
-        console_printf(out, fmt_choose_address, list.count);
+        console_printf(out, fmt_choose_address, usable);
         if (!read_answer(in, out, answer, sizeof answer)) {
             // The question has no line end: give the message a line of its own.
-            std::fputs("\n", out);
+            std::fputs("\n", out.stream);
             console_text(out, msg_input_ended);
             *ended = true;
             return 0;
         }
         choice = decimal_value(answer);
     } while (choice < 1 || choice > count);
-    return list.address[choice - 1];
+    return found.list.address[choice - 1];
 }
 
 }  // namespace
 
-int ask_yes_no(const char* question, int default_answer, std::FILE* in, std::FILE* out) {
+int ask_yes_no(const char* question, int default_answer, std::FILE* in, const Console& out) {
     console_text(out, question);
     char answer[yes_no_answer_size];
     if (!read_answer(in, out, answer, sizeof answer)) {
@@ -107,12 +104,13 @@ int ask_yes_no(const char* question, int default_answer, std::FILE* in, std::FIL
     return answer[0] == 'Y' || answer[0] == 'y' ? 1 : 0;
 }
 
-std::uint32_t choose_local_address(std::FILE* in, std::FILE* out) {
+std::uint32_t choose_local_address(const LocalAddresses& found, std::FILE* in, const Console& out) {
     bool ended = false;
-    return choose_address(in, out, &ended);
+    return choose_address(found, in, out, &ended);
 }
 
-int run_setup_dialogue(MonitorOptions& options, std::FILE* in, std::FILE* out) {
+int run_setup_dialogue(MonitorOptions& options, const LocalAddresses& found, std::FILE* in,
+                       const Console& out) {
     char answer[text_answer_size];
 
     if (ask_yes_no(msg_ask_log_file, 1, in, out) == 1) {
@@ -169,14 +167,14 @@ int run_setup_dialogue(MonitorOptions& options, std::FILE* in, std::FILE* out) {
     options.show_dump = static_cast<std::uint8_t>(ask_yes_no(msg_ask_show_dump, 1, in, out));
 
     bool ended = false;
-    options.listen_address = choose_address(in, out, &ended);
+    options.listen_address = choose_address(found, in, out, &ended);
     if (ended) {
-        return -1;
+        return set_up_failed;
     }
     if (options.listen_address == 0) {
         console_text(out, msg_choose_address_failed);
-        return -1;
+        return set_up_failed;
     }
-    print_options(out, options);
-    return 1;
+    print_options(out.stream, options);
+    return set_up_done;
 }

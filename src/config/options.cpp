@@ -4,38 +4,26 @@
 
 #include <cstring>
 
-#include "config/console_text.hpp"
-#include "config/messages.hpp"
+#include "console/messages.hpp"
 
-LocalAddressStatus (*local_address_source)(LocalAddressList* list) = platform_local_addresses;
-
-bool find_local_addresses(LocalAddressList* list, std::FILE* out) {
-    list->count = 0;
-    const LocalAddressStatus status = local_address_source(list);
-    if (list->count < 0 || status != LocalAddressStatus::ok) {
-        list->count = 0;
-    } else if (list->count > max_local_addresses) {
-        list->count = max_local_addresses;
-    }
-    switch (status) {
+int usable_local_addresses(const LocalAddresses& found, const Console& out) {
+    switch (found.status) {
         case LocalAddressStatus::ok:
-            return true;
+            return found.list.count < 0                     ? 0
+                   : found.list.count > max_local_addresses ? max_local_addresses
+                                                            : found.list.count;
         case LocalAddressStatus::host_name_failed:
             console_text(out, msg_host_name_failed);
-            return false;
+            return 0;
         case LocalAddressStatus::lookup_failed:
             console_text(out, msg_host_lookup_failed);
-            return false;
+            return 0;
     }
-    return false;
+    return 0;
 }
 
-std::uint32_t default_local_address(std::FILE* out) {
-    LocalAddressList list;
-    if (!find_local_addresses(&list, out) || list.count == 0) {
-        return 0;
-    }
-    return list.address[0];
+std::uint32_t default_local_address(const LocalAddresses& found, const Console& out) {
+    return usable_local_addresses(found, out) > 0 ? found.list.address[0] : 0;
 }
 
 std::uint32_t decimal_value(const char* text) {
@@ -70,14 +58,15 @@ const char* option_value(int argc, const char* const* argv, int* index) {
 
 }  // namespace
 
-int parse_command_line(MonitorOptions& options, int argc, const char* const* argv, std::FILE* out) {
+int parse_command_line(MonitorOptions& options, int argc, const char* const* argv,
+                       const Console& out) {
     for (int i = 1; i < argc; ++i) {
         const char* argument = argv[i];
         if (argument[0] != '-' && argument[0] != '/') {
             const std::uint32_t address = platform_inet_addr(argument);
             if (address == 0) {
                 console_text(out, msg_bad_bind_address);
-                return -1;
+                return set_up_failed;
             }
             options.listen_address = address;
             break;
@@ -93,7 +82,7 @@ int parse_command_line(MonitorOptions& options, int argc, const char* const* arg
                 const char* value = option_value(argc, argv, &i);
                 if (value == nullptr) {
                     console_text(out, msg_missing_log_name);
-                    return -1;
+                    return set_up_failed;
                 }
                 std::size_t length = 0;
                 while (length < log_path_size - 1 && value[length] != '\0') {
@@ -104,14 +93,14 @@ int parse_command_line(MonitorOptions& options, int argc, const char* const* arg
                 break;
             }
             case 'h':
-                print_usage(out);
-                return 0;
+                print_usage(out.stream);
+                return set_up_usage;
             case 'i': {
                 const char* value = option_value(argc, argv, &i);
                 const std::uint32_t address = value == nullptr ? 0 : platform_inet_addr(value);
                 if (address == 0) {
                     console_text(out, msg_bad_filter_address);
-                    return -1;
+                    return set_up_failed;
                 }
                 options.filter_address = address;
                 break;
@@ -122,7 +111,7 @@ int parse_command_line(MonitorOptions& options, int argc, const char* const* arg
                     static_cast<std::uint16_t>(value == nullptr ? 0 : decimal_value(value));
                 if (port == 0) {
                     console_text(out, msg_bad_filter_port);
-                    return -1;
+                    return set_up_failed;
                 }
                 options.filter_port = port;
                 break;
@@ -132,7 +121,7 @@ int parse_command_line(MonitorOptions& options, int argc, const char* const* arg
                 const std::uint32_t count = value == nullptr ? 0 : decimal_value(value);
                 if (count == 0) {
                     console_text(out, msg_bad_filter_width);
-                    return -1;
+                    return set_up_failed;
                 }
                 options.filter_width = count - 1;
                 break;
@@ -141,8 +130,8 @@ int parse_command_line(MonitorOptions& options, int argc, const char* const* arg
                 break;
         }
     }
-    print_options(out, options);
-    return 1;
+    print_options(out.stream, options);
+    return set_up_done;
 }
 
 void print_usage(std::FILE* stream) {
@@ -168,7 +157,7 @@ void print_usage(std::FILE* stream) {
 void print_options(std::FILE* stream, const MonitorOptions& options) {
     const AddressBytes listen = address_bytes(options.listen_address);
     const AddressBytes first = address_bytes(options.filter_address);
-    const std::uint32_t last = address_number(options.filter_address) + options.filter_width;
+    const std::uint32_t last = capture_filter_of(options).high;
     std::fprintf(stream,
                  "OPTIONS\n"
                  "Show header detail   %s\n"

@@ -1,10 +1,11 @@
 // The options record, the command line, the usage text and the options report.
 #pragma once
 
-#include <bit>
 #include <cstdint>
 #include <cstdio>
 
+#include "console/console_text.hpp"
+#include "net/capture_filter.hpp"
 #include "platform/platform.hpp"
 
 inline constexpr int log_path_size = 260;
@@ -19,46 +20,37 @@ struct MonitorOptions {
     char log_path[log_path_size];  // empty = no log file
 };
 
-// Where the local addresses come from: the platform, or a test's fake.
-extern LocalAddressStatus (*local_address_source)(LocalAddressList* list);
+// The local addresses found once at start-up, and how the lookup went.
+struct LocalAddresses {
+    LocalAddressStatus status;
+    LocalAddressList list;
+};
 
-// Fills `list` from local_address_source; on failure prints the failure's
-// message to `out` and returns false.
-bool find_local_addresses(LocalAddressList* list, std::FILE* out);
+// How many of `found`'s addresses can be used (at most the list's room, 0
+// when the lookup failed); prints the failure's message to `out`.
+int usable_local_addresses(const LocalAddresses& found, const Console& out);
 
 // The first local address, or 0 (after printing why) when there is none.
-std::uint32_t default_local_address(std::FILE* out = stdout);
+std::uint32_t default_local_address(const LocalAddresses& found, const Console& out);
 
 // A decimal value read like atoi: leading white space, an optional sign,
 // digits up to the first non-digit, accumulated modulo 2^32.
 std::uint32_t decimal_value(const char* text);
 
-// The four bytes of an address kept in network byte order, in address order.
-struct AddressBytes {
-    std::uint8_t byte[4];
-};
-
-constexpr AddressBytes address_bytes(std::uint32_t network_order) {
-    return std::bit_cast<AddressBytes>(network_order);
+// The filter the options ask for, built once.
+constexpr CaptureFilter capture_filter_of(const MonitorOptions& options) {
+    return make_capture_filter(options.filter_address, options.filter_width, options.filter_port);
 }
 
-// The address as a number whose most significant byte is the first address
-// byte, and back.
-constexpr std::uint32_t address_number(std::uint32_t network_order) {
-    const AddressBytes a = address_bytes(network_order);
-    return std::uint32_t{a.byte[0]} << 24 | std::uint32_t{a.byte[1]} << 16 |
-           std::uint32_t{a.byte[2]} << 8 | std::uint32_t{a.byte[3]};
-}
+// What parse_command_line and run_setup_dialogue return.
+inline constexpr int set_up_done = 1;     // the options are filled: monitor
+inline constexpr int set_up_usage = 0;    // -h: the usage was printed, end
+inline constexpr int set_up_failed = -1;  // a bad value, or no address chosen: end
 
-constexpr std::uint32_t network_order_address(std::uint32_t number) {
-    return std::bit_cast<std::uint32_t>(AddressBytes{
-        {static_cast<std::uint8_t>(number >> 24), static_cast<std::uint8_t>(number >> 16),
-         static_cast<std::uint8_t>(number >> 8), static_cast<std::uint8_t>(number)}});
-}
-
-// 1 on success, 0 when the usage was requested (-h), -1 on a bad argument.
+// set_up_done, set_up_usage (-h) or set_up_failed (a bad argument, after its
+// message on `out`).
 int parse_command_line(MonitorOptions& options, int argc, const char* const* argv,
-                       std::FILE* out = stdout);
+                       const Console& out);
 
 void print_usage(std::FILE* stream = stdout);
 void print_options(std::FILE* stream, const MonitorOptions& options);

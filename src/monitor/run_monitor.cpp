@@ -7,12 +7,13 @@
 #include <cstdlib>
 #include <cstring>
 
-#include "config/console_text.hpp"
 #include "config/dialogue.hpp"
-#include "config/messages.hpp"
 #include "config/options.hpp"
-#include "monitor/filter.hpp"
-#include "monitor/packet.hpp"
+#include "console/console_text.hpp"
+#include "console/messages.hpp"
+#include "monitor/local_clock.hpp"
+#include "net/capture_filter.hpp"
+#include "net/packet.hpp"
 #include "render/detail.hpp"
 #include "render/hex_dump.hpp"
 #include "render/summary.hpp"
@@ -69,41 +70,46 @@ bool flush_console_record() {
 
 }  // namespace
 
-int start_winsock(SocketsLayerInfo* info) {
+int start_winsock(SocketsLayerInfo* info, ConsoleEncoding encoding) {
     if (platform_startup(sockets_layer_version, info) != 0) {
-        console_text(stdout, msg_winsock_required);
+        console_text(Console{stdout, encoding}, msg_winsock_required);
         platform_cleanup();
         return 0;
     }
     return 1;
 }
 
-int run_monitor(int argc, char** argv) {
+int run_monitor(int argc, char** argv, ConsoleEncoding encoding) {
+    const Console console{stdout, encoding};
     print_usage(stdout);
 
     SocketsLayerInfo sockets_layer{};
-    if (start_winsock(&sockets_layer) == 0) {
+    if (start_winsock(&sockets_layer, encoding) == 0) {
         std::fputs("WSAStartup failed.", stdout);
-        return 0;
+        return monitor_ended;
     }
     std::printf("Description\t:%s\r\n", sockets_layer.description);
     std::printf("Systemstatus\t:%s\r\n", sockets_layer.system_status);
     std::atexit(platform_cleanup);
 
+    LocalAddresses local{};
+    local.status = platform_local_addresses(&local.list);
+
     MonitorOptions options{};
-    options.listen_address = default_local_address(stdout);
-    const int set_up =
-        argc >= 2 ? parse_command_line(options, argc, argv, stdout) : run_setup_dialogue(options);
-    if (set_up != 1) {
-        return 0;
+    options.listen_address = default_local_address(local, console);
+    const int set_up = argc >= 2 ? parse_command_line(options, argc, argv, console)
+                                 : run_setup_dialogue(options, local, stdin, console);
+    if (set_up != set_up_done) {
+        return monitor_ended;
     }
+    const CaptureFilter filter = capture_filter_of(options);
     const char* program = argc >= 1 && argv[0] != nullptr ? argv[0] : "pktwatch";
 
     CaptureSocket capture{};
     if (!platform_open_capture(&capture)) {
         std::fputs("::socket() failed.", stdout);
         report_capture_error("cannot open the capture socket", program);
-        return -1;
+        return monitor_failed;
     }
     if (!platform_bind_capture(&capture, options.listen_address)) {
         std::fflush(stdout);  // what came before reaches the console first
@@ -113,12 +119,12 @@ int run_monitor(int argc, char** argv) {
         std::snprintf(what, sizeof what, "cannot bind to %u.%u.%u.%u", a.byte[0], a.byte[1],
                       a.byte[2], a.byte[3]);
         report_capture_error(what, program);
-        return -1;
+        return monitor_failed;
     }
-    if (!platform_receive_all(&capture, options)) {
+    if (!platform_receive_all(&capture, filter)) {
         std::fputs("::ioctlsocket() error.\n", stdout);
         report_capture_error("cannot switch on receive-all", program);
-        return -1;
+        return monitor_failed;
     }
     std::fputs("Listen start...\n\n", stdout);
 
@@ -127,23 +133,24 @@ int run_monitor(int argc, char** argv) {
         log = std::fopen(options.log_path, "wb");
         if (log == nullptr) {
             const int error = errno;
-            console_text(stdout, msg_log_open_failed);
+            console_text(console, msg_log_open_failed);
             report_log_error(options.log_path, error);
-            return -1;
+            return monitor_failed;
         }
         static char log_buffer[log_buffer_size];
         std::setvbuf(log, log_buffer, _IOFBF, sizeof log_buffer);
         print_options(log, options);
         if (!flush_log(log, options.log_path)) {
-            return -1;
+            return monitor_failed;
         }
     }
     errno = 0;
     if (log == nullptr && !flush_console_record()) {
-        return -1;
+        return monitor_failed;
     }
     std::fflush(stdout);
 
+    LocalClock clock{};
     PacketBuffer packet;
     for (;;) {
         std::memset(packet.bytes, 0, sizeof packet.bytes);
@@ -151,29 +158,30 @@ int run_monitor(int argc, char** argv) {
         if (packet.length <= 0) {
             continue;
         }
-        if (!packet_passes_filter(options, packet.bytes)) {
+        if (!packet_passes_filter(filter, packet.bytes)) {
             continue;
         }
+        const LocalTime now = local_time_of(&clock, platform_wall_clock());
         std::FILE* account = log != nullptr ? log : stdout;
         errno = 0;
         if (options.show_detail != 0) {
-            print_detail(account, packet.bytes, packet.length);
+            print_detail(account, packet.bytes, packet.length, now);
         } else {
-            print_summary(account, packet.bytes, packet.length);
+            print_summary(account, packet.bytes, packet.length, now);
         }
         if (options.show_dump != 0) {
             print_hex_dump(account, packet.bytes, packet.length);
         }
         if (log != nullptr) {
             if (!flush_log(log, options.log_path)) {
-                return -1;
+                return monitor_failed;
             }
             print_console_echo(stdout, packet.bytes, packet.length);
             // The echo only repeats the log: a console that cannot take it
             // neither ends the monitor nor touches the log.
             std::fflush(stdout);
         } else if (!flush_console_record()) {
-            return -1;
+            return monitor_failed;
         }
     }
 }

@@ -1,15 +1,17 @@
 // The operations pktwatch needs from the operating system: the sockets layer,
-// the capture socket, the local host's addresses, the local time and the
-// console. One backend per platform implements them (src/platform/linux,
-// src/platform/windows) and CMake picks which one is built. This header is the
-// whole contract: it includes no system header, and neither does any caller.
+// the capture socket, the local host's addresses, the clock and the console.
+// One backend per platform implements them (src/platform/linux,
+// src/platform/windows; the same file names on both sides) and CMake picks
+// which one is built. This header is the whole contract: it includes no system
+// header, and neither does any caller. It knows only the datagram layer.
 #pragma once
 
 #include <cstddef>
 #include <cstdint>
 #include <cstdio>
 
-struct MonitorOptions;
+#include "net/capture_filter.hpp"
+#include "net/clock.hpp"
 
 // --- Sockets layer -----------------------------------------------------------
 
@@ -49,28 +51,13 @@ LocalAddressStatus platform_local_addresses(LocalAddressList* list);
 // meaning: "0.0.0.0" gives 0, text that cannot be read gives 0xFFFFFFFF.
 std::uint32_t platform_inet_addr(const char* text);
 
-// --- Time --------------------------------------------------------------------
+// --- Clock -------------------------------------------------------------------
 
-// Local wall-clock time of day, for the summary line.
-struct TimeOfDay {
-    int hour;
-    int minute;
-    int second;
-    int milliseconds;
-};
+// The wall clock now.
+WallClock platform_wall_clock();
 
-// Local calendar time in whole seconds, for the detail view's date text.
-struct CalendarTime {
-    int weekday;  // 0 = Sunday
-    int month;    // 0 = January
-    int day;      // 1..31
-    int hour;
-    int minute;
-    int second;
-};
-
-TimeOfDay platform_time_of_day();
-CalendarTime platform_calendar_time();
+// `when` in the local time zone, its milliseconds included.
+LocalTime platform_local_time(WallClock when);
 
 // --- Console -----------------------------------------------------------------
 
@@ -100,7 +87,9 @@ struct CaptureSocket {
 // platform_last_error.
 bool platform_open_capture(CaptureSocket* capture);
 bool platform_bind_capture(CaptureSocket* capture, std::uint32_t listen_address);
-bool platform_receive_all(CaptureSocket* capture, const MonitorOptions& options);
+// Switches on receive-all; where the platform can, datagrams `filter` drops
+// stay in the kernel.
+bool platform_receive_all(CaptureSocket* capture, const CaptureFilter& filter);
 
 // Receives one IPv4 datagram into `buffer`, at most `capacity` bytes (a longer
 // one is cut). Returns its byte count, or 0 or less when nothing was received.

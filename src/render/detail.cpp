@@ -5,8 +5,7 @@
 #include <cstddef>
 #include <cstdint>
 
-#include "render/clock.hpp"
-#include "render/port_line.hpp"
+#include "render/port_label.hpp"
 #include "render/tables/icmp_type_names.hpp"
 #include "render/tables/protocol_table.hpp"
 
@@ -41,48 +40,41 @@ const char* icmp_type_name(std::uint8_t type) {
     return name != nullptr ? name : "(null)";
 }
 
-// "Tue Dec 08 04:20:20": English names, the day with a leading zero. `text`
-// holds at least 64 bytes, room for any values the clock may give.
-void format_date_text(const CalendarTime& time, char* text, std::size_t size) {
-    std::snprintf(text, size, "%s %s %02d %02d:%02d:%02d", name_at(weekday_names, time.weekday),
-                  name_at(month_names, time.month), time.day, time.hour, time.minute, time.second);
-}
-
-bool same_time(const CalendarTime& a, const CalendarTime& b) {
-    return a.weekday == b.weekday && a.month == b.month && a.day == b.day && a.hour == b.hour &&
-           a.minute == b.minute && a.second == b.second;
-}
-
-// The date text of `time`, made again only when the second has changed.
-const char* date_text(const CalendarTime& time) {
-    static CalendarTime made_for{-1, -1, -1, -1, -1, -1};
-    static char text[64];
-    if (!same_time(time, made_for) || text[0] == '\0') {
-        format_date_text(time, text, sizeof text);
-        made_for = time;
-    }
-    return text;
-}
-
 // The IPv4 block (at most about 420 characters with the longest description
 // and numbers) and the longest transport block (about 200) fit.
 using DetailText = TextBuffer<1024>;
 
+// "[%.19s]" of the date text "%s %s %02d %02d:%02d:%02d": "Tue Dec 08
+// 04:20:20", English names, the day with a leading zero.
+void put_date(DetailText* out, const LocalTime& time) {
+    TextBuffer<64> date;
+    date.size = 0;
+    put_text(&date, name_at(weekday_names, time.weekday));
+    put_char(&date, ' ');
+    put_text(&date, name_at(month_names, time.month));
+    put_char(&date, ' ');
+    put_int(&date, time.day, 2);
+    put_char(&date, ' ');
+    put_int(&date, time.hour, 2);
+    put_char(&date, ':');
+    put_int(&date, time.minute, 2);
+    put_char(&date, ':');
+    put_int(&date, time.second, 2);
+    put_char(out, '[');
+    for (std::size_t i = 0; i < date.size && i < 19; ++i) {
+        put_char(out, date.text[i]);
+    }
+    put_char(out, ']');
+}
 // The source and destination addresses, byte by byte in address order.
 struct EndpointAddresses {
-    std::uint8_t source[4];
-    std::uint8_t destination[4];
+    AddressBytes source;
+    AddressBytes destination;
 };
 
 EndpointAddresses read_addresses(PacketBytes packet) {
-    return {{read_u8<packet_offset::source_address>(packet),
-             read_u8<packet_offset::source_address + 1>(packet),
-             read_u8<packet_offset::source_address + 2>(packet),
-             read_u8<packet_offset::source_address + 3>(packet)},
-            {read_u8<packet_offset::destination_address>(packet),
-             read_u8<packet_offset::destination_address + 1>(packet),
-             read_u8<packet_offset::destination_address + 2>(packet),
-             read_u8<packet_offset::destination_address + 3>(packet)}};
+    return {read_address<packet_offset::source_address>(packet),
+            read_address<packet_offset::destination_address>(packet)};
 }
 
 // Address line of the console echo and of the IPv4 block:
@@ -123,10 +115,7 @@ void put_icmp_block(DetailText* out, PacketBytes packet) {
     } else if (type == icmp_redirect) {
         // "ICMP Type:\t Redirect datagrams for %sGateway IP:\t %d.%d.%d.%d.\n"
         const std::uint8_t code = read_u8<packet_offset::icmp_code>(packet);
-        const std::uint8_t gateway[4] = {read_u8<packet_offset::icmp_gateway>(packet),
-                                         read_u8<packet_offset::icmp_gateway + 1>(packet),
-                                         read_u8<packet_offset::icmp_gateway + 2>(packet),
-                                         read_u8<packet_offset::icmp_gateway + 3>(packet)};
+        const AddressBytes gateway = read_address<packet_offset::icmp_gateway>(packet);
         put_literal(out, "ICMP Type:\t Redirect datagrams for ");
         put_text(out, code < 4 ? redirect_code_texts[code] : redirect_unknown_code_text);
         put_literal(out, "Gateway IP:\t ");
@@ -196,17 +185,9 @@ void put_transport_block(DetailText* out, PacketBytes packet) {
     }
 }
 
-template <typename Put>
-void print_block(std::FILE* stream, PacketBytes packet, Put put) {
-    DetailText out;
-    out.size = 0;
-    put(&out, packet);
-    write_text(stream, out);
-}
-
 }  // namespace
 
-void print_detail(std::FILE* stream, PacketBytes packet, int /*length*/) {
+void print_detail(std::FILE* stream, PacketBytes packet, int /*length*/, const LocalTime& time) {
     const std::uint8_t protocol = read_u8<packet_offset::protocol>(packet);
     const char* description = protocol_description(protocol);
     if (description == nullptr) {
@@ -221,9 +202,9 @@ void print_detail(std::FILE* stream, PacketBytes packet, int /*length*/) {
     // and the transport block.
     DetailText out;
     out.size = 0;
-    put_literal(&out, "\n\n\n[");
-    put_text_limited(&out, date_text(render_calendar_time()), 19);
-    put_literal(&out, "]\n>>> IP HEAD\n");
+    put_literal(&out, "\n\n\n");
+    put_date(&out, time);
+    put_literal(&out, "\n>>> IP HEAD\n");
     put_address_line(&out, read_addresses(packet));
     put_literal(&out, "IP version:         ");
     put_unsigned(&out, version_and_length >> 4);
@@ -248,18 +229,6 @@ void print_detail(std::FILE* stream, PacketBytes packet, int /*length*/) {
     put_literal(&out, "h\n");
     put_transport_block(&out, packet);
     write_text(stream, out);
-}
-
-void print_icmp_block(std::FILE* stream, PacketBytes packet) {
-    print_block(stream, packet, put_icmp_block);
-}
-
-void print_tcp_block(std::FILE* stream, PacketBytes packet) {
-    print_block(stream, packet, put_tcp_block);
-}
-
-void print_udp_block(std::FILE* stream, PacketBytes packet) {
-    print_block(stream, packet, put_udp_block);
 }
 
 void print_console_echo(std::FILE* stream, PacketBytes packet, int /*length*/) {

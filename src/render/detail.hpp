@@ -4,10 +4,9 @@
 
 #include <cstdio>
 
-#include "monitor/packet.hpp"
+#include "net/clock.hpp"
+#include "net/packet.hpp"
 
-void print_detail(std::FILE* stream, PacketBytes packet, int length);
-void print_icmp_block(std::FILE* stream, PacketBytes packet);
-void print_tcp_block(std::FILE* stream, PacketBytes packet);
-void print_udp_block(std::FILE* stream, PacketBytes packet);
+// `time` is the clock reading the view shows (its date and whole seconds).
+void print_detail(std::FILE* stream, PacketBytes packet, int length, const LocalTime& time);
 void print_console_echo(std::FILE* stream, PacketBytes packet, int length);

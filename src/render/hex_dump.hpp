@@ -3,6 +3,6 @@
 
 #include <cstdio>
 
-#include "monitor/packet.hpp"
+#include "net/packet.hpp"
 
 void print_hex_dump(std::FILE* stream, PacketBytes packet, int length);

@@ -2,8 +2,7 @@
 // datagram (RFC 791 header, ports at offset 20 as in RFC 793 and RFC 768).
 #include "render/summary.hpp"
 
-#include "render/clock.hpp"
-#include "render/port_line.hpp"
+#include "render/port_label.hpp"
 #include "render/tables/protocol_table.hpp"
 #include "render/text_buffer.hpp"
 
@@ -13,14 +12,6 @@ namespace {
 // (at most 4 * 11 numbers, an 11-character keyword, 2 * 15 for the addresses,
 // 2 * 63 for the labels, 11 for the length and 21 more) fit with room to spare.
 using SummaryText = TextBuffer<512>;
-
-// "%d.%d.%d.%d" of the address at `Offset`.
-template <std::size_t Offset>
-void put_packet_address(SummaryText* out, PacketBytes packet) {
-    const std::uint8_t bytes[4] = {read_u8<Offset>(packet), read_u8<Offset + 1>(packet),
-                                   read_u8<Offset + 2>(packet), read_u8<Offset + 3>(packet)};
-    put_address(out, bytes);
-}
 
 }  // namespace
 
@@ -33,9 +24,7 @@ void print_port_line(std::FILE* stream, PacketBytes packet) {
     write_text(stream, out);
 }
 
-void print_summary(std::FILE* stream, PacketBytes packet, int length) {
-    const TimeOfDay now = render_time_of_day();
-
+void print_summary(std::FILE* stream, PacketBytes packet, int length, const LocalTime& now) {
     // The port line and the summary line show the same two labels: build them
     // once and write both lines with one call.
     PortLabels labels;
@@ -61,13 +50,13 @@ void print_summary(std::FILE* stream, PacketBytes packet, int length) {
     put_char(&out, ' ');
     put_text(&out, keyword);
     put_char(&out, ' ');
-    put_packet_address<packet_offset::source_address>(&out, packet);
+    put_address(&out, read_address<packet_offset::source_address>(packet));
     put_char(&out, ':');
     put_text(&out, labels.source);
     put_literal(&out, " -[");
     put_int(&out, length);
     put_literal(&out, "bytes]-> ");
-    put_packet_address<packet_offset::destination_address>(&out, packet);
+    put_address(&out, read_address<packet_offset::destination_address>(packet));
     put_char(&out, ':');
     put_text(&out, labels.destination);
     put_literal(&out, " \n");

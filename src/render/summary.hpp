@@ -4,7 +4,10 @@
 
 #include <cstdio>
 
-#include "monitor/packet.hpp"
+#include "net/clock.hpp"
+#include "net/packet.hpp"
 
 void print_port_line(std::FILE* stream, PacketBytes packet);
-void print_summary(std::FILE* stream, PacketBytes packet, int length);
+
+// `time` is the clock reading the line shows (its time of day).
+void print_summary(std::FILE* stream, PacketBytes packet, int length, const LocalTime& time);

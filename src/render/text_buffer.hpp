@@ -9,6 +9,8 @@
 #include <cstdio>
 #include <cstring>
 
+#include "net/address.hpp"
+
 template <std::size_t Capacity>
 struct TextBuffer {
     char text[Capacity];
@@ -41,14 +43,6 @@ inline void put_literal(TextBuffer<Capacity>* out, const char (&literal)[Length]
     }
     for (std::size_t i = 0; i < count && out->size < Capacity; ++i) {
         out->text[out->size++] = literal[i];
-    }
-}
-
-// "%.19s": at most `limit` characters of `text`.
-template <std::size_t Capacity>
-inline void put_text_limited(TextBuffer<Capacity>* out, const char* text, std::size_t limit) {
-    for (std::size_t i = 0; i < limit && text[i] != '\0'; ++i) {
-        put_char(out, text[i]);
     }
 }
 
@@ -112,14 +106,14 @@ inline void put_hex4(TextBuffer<Capacity>* out, std::uint32_t value) {
 
 // "%d.%d.%d.%d" of four address bytes.
 template <std::size_t Capacity>
-inline void put_address(TextBuffer<Capacity>* out, const std::uint8_t (&bytes)[4]) {
-    put_unsigned(out, bytes[0]);
+inline void put_address(TextBuffer<Capacity>* out, const AddressBytes& address) {
+    put_unsigned(out, address.byte[0]);
     put_char(out, '.');
-    put_unsigned(out, bytes[1]);
+    put_unsigned(out, address.byte[1]);
     put_char(out, '.');
-    put_unsigned(out, bytes[2]);
+    put_unsigned(out, address.byte[2]);
     put_char(out, '.');
-    put_unsigned(out, bytes[3]);
+    put_unsigned(out, address.byte[3]);
 }
 
 // The whole text, in one call.

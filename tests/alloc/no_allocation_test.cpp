@@ -16,8 +16,9 @@
 #include <cstring>
 
 #include "config/options.hpp"
-#include "monitor/filter.hpp"
-#include "monitor/packet.hpp"
+#include "monitor/local_clock.hpp"
+#include "net/capture_filter.hpp"
+#include "net/packet.hpp"
 #include "platform/platform.hpp"
 #include "render/detail.hpp"
 #include "render/hex_dump.hpp"
@@ -85,15 +86,18 @@ struct LogFile {
 
 LogFile log_file{};
 
+LocalClock loop_clock{};
+
 void render_as_the_loop_does(const MonitorOptions& options, const PacketBuffer& packet,
                              std::FILE* log, std::FILE* console) {
-    if (!packet_passes_filter(options, packet.bytes)) {
+    if (!packet_passes_filter(capture_filter_of(options), packet.bytes)) {
         return;
     }
+    const LocalTime now = local_time_of(&loop_clock, platform_wall_clock());
     if (options.show_detail != 0) {
-        print_detail(log, packet.bytes, packet.length);
+        print_detail(log, packet.bytes, packet.length, now);
     } else {
-        print_summary(log, packet.bytes, packet.length);
+        print_summary(log, packet.bytes, packet.length, now);
     }
     if (options.show_dump != 0) {
         print_hex_dump(log, packet.bytes, packet.length);
@@ -173,7 +177,7 @@ TEST_F(NoAllocation, ReceivingFromTheCaptureSocketAllocatesNothing) {
     CaptureSocket capture{};
     ASSERT_TRUE(platform_open_capture(&capture));
     ASSERT_TRUE(platform_bind_capture(&capture, loopback));
-    ASSERT_TRUE(platform_receive_all(&capture, options));
+    ASSERT_TRUE(platform_receive_all(&capture, capture_filter_of(options)));
 
     constexpr int datagrams = 50;
     const int sender = socket(AF_INET, SOCK_DGRAM, 0);
@@ -188,7 +192,7 @@ TEST_F(NoAllocation, ReceivingFromTheCaptureSocketAllocatesNothing) {
         for (int attempt = 0; attempt < 10 * datagrams && received < datagrams; ++attempt) {
             std::memset(packet.bytes, 0, sizeof packet.bytes);
             packet.length = platform_receive(&capture, packet.bytes, packet_buffer_size);
-            if (packet.length > 0 && packet_passes_filter(options, packet.bytes)) {
+            if (packet.length > 0) {
                 ++received;
                 render_as_the_loop_does(options, packet, log_file.stream, console_);
             }

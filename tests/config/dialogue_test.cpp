@@ -49,9 +49,8 @@ std::string port_confirm(const char* digits) {
 LocalAddressStatus fake_status = LocalAddressStatus::ok;
 LocalAddressList fake_list{};
 
-LocalAddressStatus fake_source(LocalAddressList* list) {
-    *list = fake_list;
-    return fake_status;
+LocalAddresses fake_local() {
+    return LocalAddresses{fake_status, fake_list};
 }
 
 void one_address() {
@@ -66,25 +65,20 @@ void three_addresses() {
 
 class DialogueTest : public testing::Test {
 protected:
-    void SetUp() override {
-        saved_source = local_address_source;
-        local_address_source = fake_source;
-        one_address();
-    }
-    void TearDown() override { local_address_source = saved_source; }
+    void SetUp() override { one_address(); }
 
     // Runs the dialogue over `input`; returns its result, keeps the transcript.
     int run(const std::string& input) {
         options = MonitorOptions{};
         TempFile in = input_file(input);
         TempFile out = output_file();
-        const int result = run_setup_dialogue(options, in.get(), out.get());
+        const int result =
+            run_setup_dialogue(options, fake_local(), in.get(), console_on(out.get(), encoding));
         transcript = contents(out.get());
         return result;
     }
 
-    LocalAddressStatus (*saved_source)(LocalAddressList*) = nullptr;
-    ScopedConsoleEncoding encoding{ConsoleEncoding::utf8};
+    ConsoleEncoding encoding = ConsoleEncoding::utf8;
     MonitorOptions options{};
     std::string transcript;
 };
@@ -106,7 +100,7 @@ TEST_F(DialogueTest, EnterAtEveryQuestion) {
 }
 
 TEST_F(DialogueTest, EnterAtEveryQuestionInShiftJis) {
-    ScopedConsoleEncoding sjis(ConsoleEncoding::shift_jis);
+    encoding = ConsoleEncoding::shift_jis;
     ASSERT_EQ(run("\nwatch.log\n\n192.168.0.1\n3\n\n\n\n"), 1);
     const std::string utf8 =
         q_log + log_name_prompt + q_address + address_prompt + address_confirm("0100A8C0") +
@@ -197,8 +191,8 @@ TEST_F(DialogueTest, HostLookupFailuresPrintedAtStartAndAtTheChoice) {
         TempFile in = input_file("n\nn\nn\nn\nn\n");
         TempFile out = output_file();
         // As at start-up: the default address first, then the dialogue.
-        options.listen_address = default_local_address(out.get());
-        EXPECT_EQ(run_setup_dialogue(options, in.get(), out.get()), -1);
+        options.listen_address = default_local_address(fake_local(), console_on(out.get()));
+        EXPECT_EQ(run_setup_dialogue(options, fake_local(), in.get(), console_on(out.get())), -1);
         EXPECT_EQ(contents(out.get()), c.message + q_log + q_address + q_port + q_detail + q_dump +
                                            c.message + choose_failed);
     }
@@ -216,7 +210,6 @@ TEST_F(DialogueTest, ZeroByteEndsTheAnswerNotTheLine) {
 // --- Overlong answers -----------------------------------------------------------
 
 TEST(YesNo, Answers) {
-    ScopedConsoleEncoding encoding(ConsoleEncoding::utf8);
     struct {
         const char* line;
         int default_answer;
@@ -230,7 +223,7 @@ TEST(YesNo, Answers) {
     for (const auto& c : cases) {
         TempFile in = input_file(c.line);
         TempFile out = output_file();
-        EXPECT_EQ(ask_yes_no("Q? ", c.default_answer, in.get(), out.get()), c.result)
+        EXPECT_EQ(ask_yes_no("Q? ", c.default_answer, in.get(), console_on(out.get())), c.result)
             << '"' << c.line << "\" default " << c.default_answer;
         EXPECT_EQ(contents(out.get()), "Q? ");
     }
@@ -246,8 +239,8 @@ TEST(YesNo, OverlongAnswerDiscardsTheRestOfItsLine) {
         // A line of "n"s: a leaked tail would answer the next question "no".
         TempFile in = input_file(std::string(length, 'n') + "\ny\n");
         TempFile out = output_file();
-        EXPECT_EQ(ask_yes_no("Q? ", 1, in.get(), out.get()), 0) << length;
-        EXPECT_EQ(ask_yes_no("Q? ", 0, in.get(), out.get()), 1) << length;
+        EXPECT_EQ(ask_yes_no("Q? ", 1, in.get(), console_on(out.get())), 0) << length;
+        EXPECT_EQ(ask_yes_no("Q? ", 0, in.get(), console_on(out.get())), 1) << length;
     }
 }
 
@@ -367,15 +360,11 @@ TEST_F(DialogueTest, EmptyInputWithOneAddressFailsAtTheLogName) {
 }
 
 TEST(ChooseLocalAddress, EndOfInputReturnsZeroAfterOneLine) {
-    ScopedConsoleEncoding encoding(ConsoleEncoding::utf8);
-    auto* const saved = local_address_source;
-    local_address_source = fake_source;
     three_addresses();
     TempFile in = input_file("9\n");
     TempFile out = output_file();
-    EXPECT_EQ(choose_local_address(in.get(), out.get()), 0u);
+    EXPECT_EQ(choose_local_address(fake_local(), in.get(), console_on(out.get())), 0u);
     EXPECT_EQ(contents(out.get()), list3 + choose3 + choose3 + "\n" + input_ended);
-    local_address_source = saved;
 }
 
 }  // namespace

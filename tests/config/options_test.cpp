@@ -208,7 +208,6 @@ class CommandLineTest : public testing::TestWithParam<CommandLineCase> {};
 
 TEST_P(CommandLineTest, ResultRecordAndText) {
     const CommandLineCase& c = GetParam();
-    ScopedConsoleEncoding encoding(ConsoleEncoding::utf8);
     std::vector<const char*> argv{"pktwatch"};
     for (const std::string& a : c.args) {
         argv.push_back(a.c_str());
@@ -217,8 +216,8 @@ TEST_P(CommandLineTest, ResultRecordAndText) {
     options.listen_address = default_address;
     TempFile out = output_file();
 
-    const int result =
-        parse_command_line(options, static_cast<int>(argv.size()), argv.data(), out.get());
+    const int result = parse_command_line(options, static_cast<int>(argv.size()), argv.data(),
+                                          console_on(out.get()));
 
     EXPECT_EQ(result, c.result);
     EXPECT_EQ(contents(out.get()), c.text);
@@ -239,11 +238,12 @@ INSTANTIATE_TEST_SUITE_P(Cases, CommandLineTest, testing::ValuesIn(command_line_
                          });
 
 TEST(CommandLine, ErrorMessagesInShiftJis) {
-    ScopedConsoleEncoding encoding(ConsoleEncoding::shift_jis);
     const char* argv[] = {"pktwatch", "-p", "0"};
     MonitorOptions options{};
     TempFile out = output_file();
-    EXPECT_EQ(parse_command_line(options, 3, argv, out.get()), -1);
+    EXPECT_EQ(
+        parse_command_line(options, 3, argv, console_on(out.get(), ConsoleEncoding::shift_jis)),
+        -1);
     // "ERR: -p ポート番号を正しく指定してください." in code page 932, no line end.
     const unsigned char expected[] = {
         'E',  'R',  'R',  ':',  ' ',  '-',  'p',  ' ',  0x83, 0x7C, 0x81, 0x5B, 0x83, 0x67, 0x94,
@@ -351,14 +351,6 @@ TEST(OptionsReport, RangeEndWrapsAndCarries) {
 
 // --- The default local address ------------------------------------------------
 
-LocalAddressStatus fake_status = LocalAddressStatus::ok;
-LocalAddressList fake_list{};
-
-LocalAddressStatus fake_source(LocalAddressList* list) {
-    *list = fake_list;
-    return fake_status;
-}
-
 struct DefaultAddressCase {
     LocalAddressStatus status;
     int count;
@@ -367,7 +359,6 @@ struct DefaultAddressCase {
 };
 
 TEST(DefaultLocalAddress, FirstAddressOrZeroWithMessage) {
-    ScopedConsoleEncoding encoding(ConsoleEncoding::utf8);
     const DefaultAddressCase cases[] = {
         {LocalAddressStatus::ok, 2, ip(192, 168, 0, 5), ""},
         {LocalAddressStatus::ok, 1, ip(192, 168, 0, 5), ""},
@@ -377,16 +368,12 @@ TEST(DefaultLocalAddress, FirstAddressOrZeroWithMessage) {
         {LocalAddressStatus::lookup_failed, 0, 0,
          "::gethostbyname() が失敗しました. 設定を確認してください.\n"},
     };
-    auto* const saved = local_address_source;
-    local_address_source = fake_source;
     for (const DefaultAddressCase& c : cases) {
-        fake_status = c.status;
-        fake_list = {{ip(192, 168, 0, 5), ip(127, 0, 0, 1)}, c.count};
+        const LocalAddresses found{c.status, {{ip(192, 168, 0, 5), ip(127, 0, 0, 1)}, c.count}};
         TempFile out = output_file();
-        EXPECT_EQ(default_local_address(out.get()), c.result);
+        EXPECT_EQ(default_local_address(found, console_on(out.get())), c.result);
         EXPECT_EQ(contents(out.get()), c.text);
     }
-    local_address_source = saved;
 }
 
 }  // namespace

@@ -5,7 +5,7 @@
 #include <memory>
 #include <string>
 
-#include "config/console_text.hpp"
+#include "console/console_text.hpp"
 
 struct FileCloser {
     void operator()(std::FILE* file) const { std::fclose(file); }
@@ -38,16 +38,10 @@ inline std::string contents(std::FILE* file) {
     return text;
 }
 
-// Sets the console encoding for one test and restores it afterwards.
-struct ScopedConsoleEncoding {
-    explicit ScopedConsoleEncoding(ConsoleEncoding encoding) : saved(console_encoding) {
-        console_encoding = encoding;
-    }
-    ~ScopedConsoleEncoding() { console_encoding = saved; }
-    ScopedConsoleEncoding(const ScopedConsoleEncoding&) = delete;
-    ScopedConsoleEncoding& operator=(const ScopedConsoleEncoding&) = delete;
-    ConsoleEncoding saved;
-};
+// `file` as the console, its Japanese text in `encoding`.
+inline Console console_on(std::FILE* file, ConsoleEncoding encoding = ConsoleEncoding::utf8) {
+    return Console{file, encoding};
+}
 
 // The options report for the given values, written out independently of
 // print_options. Addresses are dotted text.

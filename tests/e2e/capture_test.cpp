@@ -96,8 +96,8 @@ TEST_F(CaptureTest, SummaryViewOnTheConsole) {
     datagrams.push_back(sentinel(net));
     send(datagrams);
 
-    expect_file(monitor.out_path, e2e::console_until_listening(arguments) +
-                                      e2e::rendered(datagrams, {print_summary}));
+    expect_file(monitor.out_path,
+                e2e::console_until_listening(arguments) + e2e::rendered(datagrams, {e2e::summary}));
     EXPECT_EQ(e2e::read_file(monitor.err_path), "");
 }
 
@@ -111,7 +111,7 @@ TEST_F(CaptureTest, DetailViewAndDumpOnTheConsole) {
     send(datagrams);
 
     expect_file(monitor.out_path, e2e::console_until_listening(arguments) +
-                                      e2e::rendered(datagrams, {print_detail, print_hex_dump}));
+                                      e2e::rendered(datagrams, {e2e::detail, e2e::hex_dump}));
     EXPECT_EQ(e2e::read_file(monitor.err_path), "");
 }
 
@@ -129,12 +129,12 @@ TEST_F(CaptureTest, DetailViewAndDumpToTheLogAndTheEchoOnTheConsole) {
     // The echo follows the flush of the log, so a complete console means a
     // complete log.
     expect_file(monitor.out_path, e2e::console_until_listening(arguments) +
-                                      e2e::rendered(datagrams, {print_console_echo}));
+                                      e2e::rendered(datagrams, {e2e::console_echo}));
     const MonitorOptions options = e2e::options_for(arguments);
     EXPECT_EQ(
         e2e::mask_times(e2e::read_file(log_path)),
         e2e::mask_times(e2e::printed([&](std::FILE* stream) { print_options(stream, options); }) +
-                        e2e::rendered(datagrams, {print_detail, print_hex_dump})));
+                        e2e::rendered(datagrams, {e2e::detail, e2e::hex_dump})));
     EXPECT_EQ(e2e::read_file(monitor.err_path), "");
 }
 
@@ -148,12 +148,12 @@ TEST_F(CaptureTest, SummaryViewToTheLog) {
     send(datagrams);
 
     expect_file(monitor.out_path, e2e::console_until_listening(arguments) +
-                                      e2e::rendered(datagrams, {print_console_echo}));
+                                      e2e::rendered(datagrams, {e2e::console_echo}));
     const MonitorOptions options = e2e::options_for(arguments);
     EXPECT_EQ(
         e2e::mask_times(e2e::read_file(log_path)),
         e2e::mask_times(e2e::printed([&](std::FILE* stream) { print_options(stream, options); }) +
-                        e2e::rendered(datagrams, {print_summary})));
+                        e2e::rendered(datagrams, {e2e::summary})));
 }
 
 // Loopback shows every datagram to a packet socket twice (going out and coming
@@ -198,7 +198,7 @@ TEST_F(CaptureTest, AddressFilterDropsDatagramsOutsideTheRange) {
     expect_file(monitor.out_path,
                 e2e::console_until_listening(arguments) +
                     e2e::rendered({datagrams[1], datagrams[2], datagrams[4], datagrams[6]},
-                                  {print_summary}));
+                                  {e2e::summary}));
 }
 
 // Port 5190 as either port passes, whatever the protocol: also an ICMP message
@@ -225,7 +225,7 @@ TEST_F(CaptureTest, PortFilterDropsDatagramsOfOtherPorts) {
     expect_file(monitor.out_path, e2e::console_until_listening(arguments) +
                                       e2e::rendered({datagrams[0], datagrams[1], datagrams[3],
                                                      datagrams[5], datagrams[7]},
-                                                    {print_summary}));
+                                                    {e2e::summary}));
 }
 
 // A datagram longer than the 2000-byte buffer is shown cut to 2000 bytes, and
@@ -246,7 +246,7 @@ TEST_F(CaptureTest, DatagramOver2000BytesShowsAs2000Bytes) {
     send(datagrams);
 
     expect_file(monitor.out_path, e2e::console_until_listening(arguments) +
-                                      e2e::rendered(datagrams, {print_summary, print_hex_dump}));
+                                      e2e::rendered(datagrams, {e2e::summary, e2e::hex_dump}));
     const std::string out = e2e::read_file(monitor.out_path);
     EXPECT_EQ(e2e::count_of(out, "-[2000bytes]->"), 1);
     EXPECT_EQ(e2e::count_of(out, "\n[1980]"), 1);
@@ -268,7 +268,7 @@ TEST_F(CaptureTest, KilledMonitorLeavesEveryAccountInTheLog) {
     const MonitorOptions options = e2e::options_for(arguments);
     const std::string expected =
         e2e::printed([&](std::FILE* stream) { print_options(stream, options); }) +
-        e2e::rendered(datagrams, {print_detail, print_hex_dump});
+        e2e::rendered(datagrams, {e2e::detail, e2e::hex_dump});
     ASSERT_TRUE(e2e::wait_for_size(log_path, expected.size())) << e2e::read_file(log_path);
     e2e::stop(monitor, SIGKILL);
     EXPECT_EQ(e2e::mask_times(e2e::read_file(log_path)), e2e::mask_times(expected));

@@ -35,13 +35,12 @@ TEST(DialogueEndToEnd, AnswersOnStandardInputEndInMonitoringLoopback) {
     // here over the same answers.
     MonitorOptions options{};
     const std::string transcript = e2e::printed([&](std::FILE* stream) {
-        const ConsoleEncoding saved = console_encoding;
-        console_encoding = ConsoleEncoding::shift_jis;
-        options.listen_address = default_local_address(stream);
+        const Console console{stream, ConsoleEncoding::shift_jis};
+        const LocalAddresses local = e2e::local_addresses();
+        options.listen_address = default_local_address(local, console);
         std::FILE* in = fmemopen(const_cast<char*>(answers.data()), answers.size(), "r");
-        EXPECT_EQ(run_setup_dialogue(options, in, stream), 1);
+        EXPECT_EQ(run_setup_dialogue(options, local, in, console), 1);
         std::fclose(in);
-        console_encoding = saved;
     });
     ASSERT_EQ(options.listen_address, e2e::address("127.0.0.1"));
 
@@ -55,7 +54,7 @@ TEST(DialogueEndToEnd, AnswersOnStandardInputEndInMonitoringLoopback) {
         e2e::ipv4_datagram(6, "127.77.10.1", "127.77.10.2", e2e::tcp_segment(80, 1030, 1, 2, 0x14)),
     };
     const std::string expected = e2e::start_banner() + transcript + "Listen start...\n\n" +
-                                 e2e::rendered({datagrams[0], datagrams[2]}, {print_detail});
+                                 e2e::rendered({datagrams[0], datagrams[2]}, {e2e::detail});
     if (e2e::wait_for_listening(monitor)) {
         e2e::hold_destinations(holds, datagrams);
         e2e::send_datagrams(datagrams);

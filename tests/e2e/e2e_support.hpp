@@ -29,9 +29,12 @@
 #include <utility>
 #include <vector>
 
-#include "config/console_text.hpp"
 #include "config/options.hpp"
-#include "monitor/packet.hpp"
+#include "console/console_text.hpp"
+#include "net/packet.hpp"
+#include "render/detail.hpp"
+#include "render/hex_dump.hpp"
+#include "render/summary.hpp"
 
 namespace e2e {
 
@@ -418,16 +421,30 @@ inline PacketBuffer received(const Bytes& datagram) {
     return packet;
 }
 
-using Renderer = void (*)(std::FILE*, PacketBytes, int);
+// The views, each given the clock reading it may show.
+using Renderer = void (*)(std::FILE*, PacketBytes, int, const LocalTime&);
 
-// What `renderers` print for each datagram in turn.
+inline void summary(std::FILE* stream, PacketBytes packet, int length, const LocalTime& time) {
+    print_summary(stream, packet, length, time);
+}
+inline void detail(std::FILE* stream, PacketBytes packet, int length, const LocalTime& time) {
+    print_detail(stream, packet, length, time);
+}
+inline void hex_dump(std::FILE* stream, PacketBytes packet, int length, const LocalTime&) {
+    print_hex_dump(stream, packet, length);
+}
+inline void console_echo(std::FILE* stream, PacketBytes packet, int length, const LocalTime&) {
+    print_console_echo(stream, packet, length);
+}
+
+// What `renderers` print for each datagram in turn, at `time`.
 inline std::string rendered(const std::vector<Bytes>& datagrams,
-                            const std::vector<Renderer>& renderers) {
+                            const std::vector<Renderer>& renderers, const LocalTime& time = {}) {
     return printed([&](std::FILE* stream) {
         for (const Bytes& datagram : datagrams) {
             const PacketBuffer packet = received(datagram);
             for (const Renderer render : renderers) {
-                render(stream, packet.bytes, packet.length);
+                render(stream, packet.bytes, packet.length, time);
             }
         }
     });
@@ -451,6 +468,13 @@ inline std::vector<const char*> argument_vector(const std::vector<std::string>& 
     return argv;
 }
 
+// The local addresses as the monitor finds them.
+inline LocalAddresses local_addresses() {
+    LocalAddresses found{};
+    found.status = platform_local_addresses(&found.list);
+    return found;
+}
+
 // The options the monitor builds from `arguments`, and what it prints while
 // doing so.
 inline MonitorOptions options_for(const std::vector<std::string>& arguments,
@@ -458,8 +482,9 @@ inline MonitorOptions options_for(const std::vector<std::string>& arguments,
     MonitorOptions options{};
     const std::vector<const char*> argv = argument_vector(arguments);
     const std::string text = printed([&](std::FILE* stream) {
-        options.listen_address = default_local_address(stream);
-        parse_command_line(options, static_cast<int>(argv.size()), argv.data(), stream);
+        const Console out{stream, ConsoleEncoding::shift_jis};
+        options.listen_address = default_local_address(local_addresses(), out);
+        parse_command_line(options, static_cast<int>(argv.size()), argv.data(), out);
     });
     if (console != nullptr) {
         *console = text;
@@ -487,11 +512,9 @@ inline std::string console_until_listening(const std::vector<std::string>& argum
 
 // A message of the program as the monitor writes it in the C locale.
 inline std::string console_message(const char* utf8) {
-    const ConsoleEncoding saved = console_encoding;
-    console_encoding = ConsoleEncoding::shift_jis;
-    std::string text = printed([&](std::FILE* stream) { console_text(stream, utf8); });
-    console_encoding = saved;
-    return text;
+    return printed([&](std::FILE* stream) {
+        console_text(Console{stream, ConsoleEncoding::shift_jis}, utf8);
+    });
 }
 
 }  // namespace e2e

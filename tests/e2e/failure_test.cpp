@@ -2,7 +2,7 @@
 // lines, on which stream, and the exit status.
 #include <filesystem>
 
-#include "config/messages.hpp"
+#include "console/messages.hpp"
 #include "e2e_support.hpp"
 
 namespace {

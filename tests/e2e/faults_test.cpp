@@ -11,9 +11,8 @@
 #include <thread>
 
 #include "config/dialogue.hpp"
-#include "config/messages.hpp"
+#include "console/messages.hpp"
 #include "e2e_support.hpp"
-#include "render/clock.hpp"
 #include "render/detail.hpp"
 #include "render/hex_dump.hpp"
 #include "render/summary.hpp"
@@ -33,19 +32,9 @@ std::string at(const std::string& net, int host) {
 
 // --- Accounts with their time stamps left open --------------------------------
 
-// Two clocks that differ in every character they print.
-TimeOfDay first_time() {
-    return {1, 1, 1, 1};
-}
-TimeOfDay second_time() {
-    return {12, 22, 32, 2222};
-}
-CalendarTime first_date() {
-    return {1, 0, 1, 1, 1, 1};
-}
-CalendarTime second_date() {
-    return {2, 1, 22, 12, 22, 32};
-}
+// Two clock readings that differ in every character they print.
+constexpr LocalTime first_time{1, 0, 1, 1, 1, 1, 1};
+constexpr LocalTime second_time{2, 1, 22, 12, 22, 32, 2222};
 
 // Stands for any character of a time stamp in an account pattern.
 constexpr char any_character = '\x01';
@@ -53,16 +42,8 @@ constexpr char any_character = '\x01';
 // What `renderers` print for `datagram`, each character of its time stamps
 // replaced by any_character: the text the two clocks print differently.
 std::string account_pattern(const Bytes& datagram, const std::vector<e2e::Renderer>& renderers) {
-    const auto saved_time = render_time_of_day;
-    const auto saved_date = render_calendar_time;
-    render_time_of_day = first_time;
-    render_calendar_time = first_date;
-    std::string pattern = e2e::rendered({datagram}, renderers);
-    render_time_of_day = second_time;
-    render_calendar_time = second_date;
-    const std::string other = e2e::rendered({datagram}, renderers);
-    render_time_of_day = saved_time;
-    render_calendar_time = saved_date;
+    std::string pattern = e2e::rendered({datagram}, renderers, first_time);
+    const std::string other = e2e::rendered({datagram}, renderers, second_time);
     EXPECT_EQ(pattern.size(), other.size());
     for (std::size_t i = 0; i < pattern.size() && i < other.size(); ++i) {
         if (pattern[i] != other[i]) {
@@ -284,18 +265,18 @@ protected:
 };
 
 TEST_F(StopAtAnyMomentTest, SummaryLogHoldsOnlyWholeAccounts) {
-    const int whole = kill_during_floods({{}, {print_summary}, short_datagram, 2000, 4, 1});
+    const int whole = kill_during_floods({{}, {e2e::summary}, short_datagram, 2000, 4, 1});
     EXPECT_GT(whole, 0) << "no run saw a single account";
 }
 
 TEST_F(StopAtAnyMomentTest, DetailAndDumpLogHoldsOnlyWholeAccountsOver8KB) {
     const std::string longest =
-        account_pattern(long_datagram(test_net(0), 0), {print_detail, print_hex_dump});
+        account_pattern(long_datagram(test_net(0), 0), {e2e::detail, e2e::hex_dump});
     // Twice a file stream's default buffer (one 4096-byte block): without a
     // larger one, each such account reached the file in pieces.
     ASSERT_GT(longest.size(), 8000u);
     const int whole = kill_during_floods(
-        {{"-d", "-b"}, {print_detail, print_hex_dump}, long_datagram, 300, 24, 11});
+        {{"-d", "-b"}, {e2e::detail, e2e::hex_dump}, long_datagram, 300, 24, 11});
     EXPECT_GT(whole, 0) << "no run saw a single account";
 }
 
@@ -314,16 +295,15 @@ e2e::Monitor start_redirected(const std::string& dir, const std::string& redirec
 // What the console shows when the dialogue is held over `answers`.
 std::string dialogue_transcript(const std::string& answers) {
     return e2e::printed([&](std::FILE* stream) {
-        const ConsoleEncoding saved = console_encoding;
-        console_encoding = ConsoleEncoding::shift_jis;
+        const Console console{stream, ConsoleEncoding::shift_jis};
+        const LocalAddresses local = e2e::local_addresses();
         MonitorOptions options{};
-        options.listen_address = default_local_address(stream);
+        options.listen_address = default_local_address(local, console);
         std::string text = answers;
         std::FILE* in =
             text.empty() ? std::fopen("/dev/null", "r") : fmemopen(text.data(), text.size(), "r");
-        EXPECT_EQ(run_setup_dialogue(options, in, stream), -1);
+        EXPECT_EQ(run_setup_dialogue(options, local, in, console), -1);
         std::fclose(in);
-        console_encoding = saved;
     });
 }
 
@@ -477,7 +457,7 @@ TEST_F(StandardStreamTest, FullConsoleLeavesTheLogWholeAndTheMonitorRunning) {
     const std::vector<std::string> arguments{"-d",       "-b", "-f",  log_path,   "-i",
                                              at(net, 0), "-w", "256", "127.0.0.1"};
     monitor = start_redirected(dir, ">/dev/full", arguments);
-    expect_whole_log(arguments, some_datagrams(net), {print_detail, print_hex_dump});
+    expect_whole_log(arguments, some_datagrams(net), {e2e::detail, e2e::hex_dump});
     EXPECT_EQ(err(), "");
 }
 
@@ -490,7 +470,7 @@ TEST_F(StandardStreamTest, ClosedStandardStreamsStayOutOfTheLog) {
     const std::vector<std::string> arguments{"-f", log_path, "-i",       at(net, 0),
                                              "-w", "256",    "127.0.0.1"};
     monitor = start_redirected(dir, "<&- >&- 2>&-", arguments);
-    expect_whole_log(arguments, some_datagrams(net), {print_summary});
+    expect_whole_log(arguments, some_datagrams(net), {e2e::summary});
 }
 
 // Without a log file standard output is the record: when it cannot be

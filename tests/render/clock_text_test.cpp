@@ -1,5 +1,4 @@
-// The time texts of the summary and detail views, with the clock fixed to
-// chosen values.
+// The time texts of the summary and detail views, for chosen clock readings.
 #include <gtest/gtest.h>
 
 #include <string>
@@ -10,38 +9,19 @@
 
 namespace {
 
-TimeOfDay chosen_time_of_day;
-CalendarTime chosen_calendar_time;
-
-TimeOfDay chosen_time_of_day_clock() {
-    return chosen_time_of_day;
-}
-CalendarTime chosen_calendar_time_clock() {
-    return chosen_calendar_time;
-}
-
-class ClockTextTest : public render_test::FixedClockTest {
-protected:
-    void SetUp() override {
-        FixedClockTest::SetUp();
-        render_time_of_day = chosen_time_of_day_clock;
-        render_calendar_time = chosen_calendar_time_clock;
-    }
-};
-
 // The second line of the summary of an all-zero datagram.
-std::string summary_line(const TimeOfDay& time) {
-    chosen_time_of_day = time;
+std::string summary_line(int hour, int minute, int second, int milliseconds) {
+    const LocalTime time{0, 0, 1, hour, minute, second, milliseconds};
     auto packet = render_test::make_packet();
-    const std::string text =
-        render_test::capture([&](std::FILE* stream) { print_summary(stream, packet->bytes, 20); });
+    const std::string text = render_test::capture(
+        [&](std::FILE* stream) { print_summary(stream, packet->bytes, 20, time); });
     const auto line_start = text.find('\n') + 1;
     return text.substr(line_start);
 }
 
-TEST_F(ClockTextTest, SummaryTimeHasFourDigitMilliseconds) {
+TEST(ClockText, SummaryTimeHasFourDigitMilliseconds) {
     struct Case {
-        TimeOfDay time;
+        int time[4];  // hour, minute, second, milliseconds
         const char* line;
     };
     const Case cases[] = {
@@ -51,40 +31,40 @@ TEST_F(ClockTextTest, SummaryTimeHasFourDigitMilliseconds) {
         {{23, 59, 59, 42}, "23:59:59.0042 Reserved 0.0.0.0:0 -[20bytes]-> 0.0.0.0:0 \n"},
     };
     for (const Case& c : cases) {
-        EXPECT_EQ(summary_line(c.time), c.line) << "milliseconds " << c.time.milliseconds;
+        EXPECT_EQ(summary_line(c.time[0], c.time[1], c.time[2], c.time[3]), c.line)
+            << "milliseconds " << c.time[3];
     }
 }
 
 // The bracketed date line that opens the detail view.
-std::string date_line(const CalendarTime& time) {
-    chosen_calendar_time = time;
+std::string date_line(const LocalTime& time) {
     auto packet = render_test::make_packet();
-    const std::string text =
-        render_test::capture([&](std::FILE* stream) { print_detail(stream, packet->bytes, 20); });
+    const std::string text = render_test::capture(
+        [&](std::FILE* stream) { print_detail(stream, packet->bytes, 20, time); });
     if (text.rfind("\n\n\n", 0) != 0) {
         return "no blank lines before the date: " + text.substr(0, 40);
     }
     return text.substr(3, text.find('\n', 3) - 3);
 }
 
-TEST_F(ClockTextTest, DetailDateNamesEveryWeekdayAndMonth) {
+TEST(ClockText, DetailDateNamesEveryWeekdayAndMonth) {
     struct Case {
-        CalendarTime time;  // weekday, month, day, hour, minute, second
+        LocalTime time;  // weekday, month, day, hour, minute, second
         const char* line;
     };
     const Case cases[] = {
-        {{0, 0, 1, 0, 0, 0}, "[Sun Jan 01 00:00:00]"},
-        {{1, 1, 8, 1, 2, 3}, "[Mon Feb 08 01:02:03]"},
-        {{2, 2, 9, 9, 9, 9}, "[Tue Mar 09 09:09:09]"},
-        {{3, 3, 10, 10, 10, 10}, "[Wed Apr 10 10:10:10]"},
-        {{4, 4, 15, 12, 30, 45}, "[Thu May 15 12:30:45]"},
-        {{5, 5, 20, 13, 0, 0}, "[Fri Jun 20 13:00:00]"},
-        {{6, 6, 28, 18, 45, 1}, "[Sat Jul 28 18:45:01]"},
-        {{0, 7, 29, 19, 0, 59}, "[Sun Aug 29 19:00:59]"},
-        {{1, 8, 30, 20, 20, 20}, "[Mon Sep 30 20:20:20]"},
-        {{2, 9, 31, 21, 21, 21}, "[Tue Oct 31 21:21:21]"},
-        {{3, 10, 8, 22, 22, 22}, "[Wed Nov 08 22:22:22]"},
-        {{4, 11, 8, 23, 59, 60}, "[Thu Dec 08 23:59:60]"},  // a leap second
+        {{0, 0, 1, 0, 0, 0, 0}, "[Sun Jan 01 00:00:00]"},
+        {{1, 1, 8, 1, 2, 3, 0}, "[Mon Feb 08 01:02:03]"},
+        {{2, 2, 9, 9, 9, 9, 0}, "[Tue Mar 09 09:09:09]"},
+        {{3, 3, 10, 10, 10, 10, 0}, "[Wed Apr 10 10:10:10]"},
+        {{4, 4, 15, 12, 30, 45, 0}, "[Thu May 15 12:30:45]"},
+        {{5, 5, 20, 13, 0, 0, 0}, "[Fri Jun 20 13:00:00]"},
+        {{6, 6, 28, 18, 45, 1, 0}, "[Sat Jul 28 18:45:01]"},
+        {{0, 7, 29, 19, 0, 59, 0}, "[Sun Aug 29 19:00:59]"},
+        {{1, 8, 30, 20, 20, 20, 0}, "[Mon Sep 30 20:20:20]"},
+        {{2, 9, 31, 21, 21, 21, 0}, "[Tue Oct 31 21:21:21]"},
+        {{3, 10, 8, 22, 22, 22, 0}, "[Wed Nov 08 22:22:22]"},
+        {{4, 11, 8, 23, 59, 60, 0}, "[Thu Dec 08 23:59:60]"},  // a leap second
     };
     for (const Case& c : cases) {
         EXPECT_EQ(date_line(c.time), c.line);
@@ -93,9 +73,9 @@ TEST_F(ClockTextTest, DetailDateNamesEveryWeekdayAndMonth) {
 
 // A clock that gives a weekday or month outside the name lists must not make
 // the view read outside them.
-TEST_F(ClockTextTest, DetailDateShowsUnknownNamesOutsideTheLists) {
-    EXPECT_EQ(date_line({7, 12, 8, 4, 20, 20}), "[??? ??? 08 04:20:20]");
-    EXPECT_EQ(date_line({-1, -1, 8, 4, 20, 20}), "[??? ??? 08 04:20:20]");
+TEST(ClockText, DetailDateShowsUnknownNamesOutsideTheLists) {
+    EXPECT_EQ(date_line({7, 12, 8, 4, 20, 20, 0}), "[??? ??? 08 04:20:20]");
+    EXPECT_EQ(date_line({-1, -1, 8, 4, 20, 20, 0}), "[??? ??? 08 04:20:20]");
 }
 
 }  // namespace

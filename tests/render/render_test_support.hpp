@@ -1,4 +1,4 @@
-// Helpers shared by the renderer tests: a fixed clock, a receive buffer of
+// Helpers shared by the renderer tests: fixed clock readings, a receive buffer of
 // exactly 2000 bytes on its own (so the sanitizers see any read past it), and
 // the text a renderer writes to a stream.
 #pragma once
@@ -9,37 +9,15 @@
 #include <memory>
 #include <string>
 
-#include "monitor/packet.hpp"
-#include "render/clock.hpp"
+#include "net/clock.hpp"
+#include "net/packet.hpp"
 
 namespace render_test {
 
-// 09:05:03.042 on Tue Dec 08, 04:20:20 by the calendar.
-inline TimeOfDay fixed_time_of_day() {
-    return TimeOfDay{9, 5, 3, 42};
-}
-inline CalendarTime fixed_calendar_time() {
-    return CalendarTime{2, 11, 8, 4, 20, 20};
-}
-
-// Points the renderers at the fixed clock for one test and back afterwards.
-class FixedClockTest : public ::testing::Test {
-protected:
-    void SetUp() override {
-        saved_time_of_day_ = render_time_of_day;
-        saved_calendar_time_ = render_calendar_time;
-        render_time_of_day = fixed_time_of_day;
-        render_calendar_time = fixed_calendar_time;
-    }
-    void TearDown() override {
-        render_time_of_day = saved_time_of_day_;
-        render_calendar_time = saved_calendar_time_;
-    }
-
-private:
-    TimeOfDay (*saved_time_of_day_)() = nullptr;
-    CalendarTime (*saved_calendar_time_)() = nullptr;
-};
+// The clock readings the golden files were made with: the summary line shows
+// 09:05:03.042, the detail view Tue Dec 08 04:20:20.
+inline constexpr LocalTime fixed_summary_time{2, 11, 8, 9, 5, 3, 42};
+inline constexpr LocalTime fixed_detail_time{2, 11, 8, 4, 20, 20, 42};
 
 // A zeroed buffer allocated on its own: a read one byte past it is a heap
 // overflow the address sanitizer reports.

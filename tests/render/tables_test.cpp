@@ -7,6 +7,7 @@
 #include <string>
 #include <utility>
 
+#include "render/port_label.hpp"
 #include "render/tables/icmp_type_names.hpp"
 #include "render/tables/port_name_table.hpp"
 #include "render/tables/protocol_table.hpp"

@@ -105,7 +105,7 @@ bool platform_bind_capture(CaptureSocket* capture, std::uint32_t listen_address)
     return true;
 }
 
-bool platform_receive_all(CaptureSocket* capture, const MonitorOptions& options) {
+bool platform_receive_all(CaptureSocket* capture, const CaptureFilter& filter) {
     const int fd = socket_of(capture);
     // The bound socket already receives every datagram of the interface (the
     // interface itself is not made promiscuous). What is left is room to keep
@@ -123,7 +123,7 @@ bool platform_receive_all(CaptureSocket* capture, const MonitorOptions& options)
         setsockopt(fd, SOL_PACKET, PACKET_IGNORE_OUTGOING, &ignore, sizeof ignore);
     }
     // Datagrams the monitor would drop stay in the kernel (prefilter.hpp).
-    if (!attach_prefilter(fd, build_prefilter(options, capture->loopback))) {
+    if (!attach_prefilter(fd, build_prefilter(filter, capture->loopback))) {
         return fail(errno);
     }
     return true;

@@ -9,8 +9,6 @@
 #include <linux/if_packet.h>
 #include <sys/socket.h>
 
-#include "config/options.hpp"
-
 namespace {
 
 // The instructions the program is made of.
@@ -71,7 +69,7 @@ std::uint8_t jump_offset(const Assembly& a, int from, Label target) {
 
 }  // namespace
 
-PrefilterProgram build_prefilter(const MonitorOptions& options, bool loopback) {
+PrefilterProgram build_prefilter(const CaptureFilter& filter, bool loopback) {
     Assembly a{};
 
     // IPv4 frames only.
@@ -84,11 +82,11 @@ PrefilterProgram build_prefilter(const MonitorOptions& options, bool loopback) {
         emit(&a, jump_equal, PACKET_OUTGOING, drop_label, next);
     }
 
-    // The address range low..high (inclusive, unsigned, high taken modulo
-    // 2^32, so that a range that wraps holds no address), source first.
-    if (options.filter_address != 0) {
-        const std::uint32_t low = address_number(options.filter_address);
-        const std::uint32_t high = low + options.filter_width;
+    // The address range (range_holds: low <= address <= high, unsigned),
+    // source first.
+    if (filter.has_range) {
+        const std::uint32_t low = filter.low;
+        const std::uint32_t high = filter.high;
         emit(&a, load_length, 0);
         emit(&a, jump_greater_equal, addresses_end, next, keep_label);
         emit(&a, load_word, source_address_at);
@@ -102,13 +100,13 @@ PrefilterProgram build_prefilter(const MonitorOptions& options, bool loopback) {
     place(&a, address_passed);
 
     // Either port, whatever the protocol.
-    if (options.filter_port != 0) {
+    if (filter.has_port) {
         emit(&a, load_length, 0);
         emit(&a, jump_greater_equal, ports_end, next, keep_label);
         emit(&a, load_half, source_port_at);
-        emit(&a, jump_equal, options.filter_port, keep_label, next);
+        emit(&a, jump_equal, filter.port, keep_label, next);
         emit(&a, load_half, destination_port_at);
-        emit(&a, jump_equal, options.filter_port, keep_label, drop_label);
+        emit(&a, jump_equal, filter.port, keep_label, drop_label);
     }
 
     place(&a, keep_label);

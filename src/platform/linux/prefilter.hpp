@@ -1,7 +1,7 @@
 // The kernel prefilter of the Linux capture socket: a classic BPF program
-// (SO_ATTACH_FILTER, filter(2) in socket(7)) built from the monitor options.
+// (SO_ATTACH_FILTER, filter(2) in socket(7)) built from the capture filter.
 // It keeps only IPv4 frames, drops the loopback interface's outgoing copies,
-// and applies the address-range and port filter at the same fixed offsets as
+// and applies the capture filter at the same fixed offsets as
 // packet_passes_filter, so that datagrams the monitor would drop never wake
 // it. It is conservative: a datagram too short for a field it reads goes up to
 // the monitor, whose own filter still decides on every datagram.
@@ -11,7 +11,7 @@
 
 #include <cstdint>
 
-struct MonitorOptions;
+#include "net/capture_filter.hpp"
 
 // The length the program keeps of an accepted datagram: the receive buffer.
 inline constexpr std::uint32_t prefilter_snap_length = 2000;
@@ -24,11 +24,11 @@ struct PrefilterProgram {
     int count;
 };
 
-// The program for these options, for a packet socket in cooked mode (the
+// The program of `filter`, for a packet socket in cooked mode (the
 // program sees each frame from its IPv4 header on). `loopback` adds the test
 // that drops frames the host sends, which loopback shows a second time as
 // received.
-PrefilterProgram build_prefilter(const MonitorOptions& options, bool loopback);
+PrefilterProgram build_prefilter(const CaptureFilter& filter, bool loopback);
 
 // Attaches `program` to the packet socket `fd` and throws away what was queued
 // before (libpcap's way: a drop-all program first, a non-blocking drain, then

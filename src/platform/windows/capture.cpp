@@ -54,7 +54,7 @@ bool platform_bind_capture(CaptureSocket* capture, std::uint32_t listen_address)
     return true;
 }
 
-bool platform_receive_all(CaptureSocket* capture, const MonitorOptions& /*options*/) {
+bool platform_receive_all(CaptureSocket* capture, const CaptureFilter& /*filter*/) {
     // Every IPv4 datagram the bound interface receives or sends, at IP level:
     // not promiscuous mode (RCVALL_ON). Windows refuses any value other than
     // RCVALL_OFF..RCVALL_IPLEVEL with WSAEINVAL.

@@ -1,8 +1,5 @@
-// TCP/UDP port numbers and their service names (IANA service keywords), and
-// the port label every port field of the output shows.
+// TCP/UDP port numbers and their service names (IANA service keywords).
 #include "render/tables/port_name_table.hpp"
-
-#include "render/text_buffer.hpp"
 
 // Kept in this order on purpose: thirteen ports appear twice (the first row
 // wins) and two places are out of ascending order (607 before 606, 3986
@@ -990,10 +987,6 @@ constexpr bool port_index_is_sorted() {
 
 static_assert(port_index_is_sorted());
 
-// The longest label: a 15-character name, "(", five digits, ")".
-constexpr int longest_label = 15 + 1 + 5 + 1;
-static_assert(longest_label < port_label_size);
-
 }  // namespace
 
 int find_port_index(std::uint16_t port) {
@@ -1010,22 +1003,4 @@ int find_port_index(std::uint16_t port) {
     }
     return low < distinct_ports && port_index.entry[low].port == port ? port_index.entry[low].row
                                                                       : port_name_rows;
-}
-
-char* format_port_label(std::uint16_t port, char* label) {
-    const char* name = PortNameTable[find_port_index(port)].name;
-    char* out = label;
-    if (name[0] != '\0') {
-        // "name(port)"
-        while (*name != '\0') {
-            *out++ = *name++;
-        }
-        *out++ = '(';
-        out = write_decimal(out, port);
-        *out++ = ')';
-    } else {
-        out = write_decimal(out, port);
-    }
-    *out = '\0';
-    return label;
 }

@@ -11,13 +11,8 @@ struct PortNameRow {
 };
 
 inline constexpr int port_name_rows = 885;  // without the terminator
-inline constexpr int port_label_size = 64;
 
 extern const PortNameRow PortNameTable[port_name_rows + 1];
 
 // Index of the first row whose port equals `port`, or of the terminator.
 int find_port_index(std::uint16_t port);
-
-// Writes "name(port)" when the port has a named row, else the decimal port,
-// into `label` (port_label_size bytes at least). Returns `label`.
-char* format_port_label(std::uint16_t port, char* label);

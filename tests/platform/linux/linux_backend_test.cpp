@@ -174,18 +174,18 @@ void compare_local_time_with_utc() {
     setenv("TZ", "JST-9", 1);
     for (int attempt = 0; attempt < 3; ++attempt) {
         const std::time_t before = std::time(nullptr);
-        const CalendarTime local = platform_calendar_time();
-        const TimeOfDay of_day = platform_time_of_day();
+        const WallClock now = platform_wall_clock();
+        const LocalTime local = platform_local_time(now);
         const std::time_t after = std::time(nullptr);
-        if (before != after) {
-            continue;  // a second turned over: the three readings disagree
+        if (before != after || now.seconds != before) {
+            continue;  // a second turned over: the readings disagree
         }
         std::tm utc{};
         gmtime_r(&before, &utc);
         std::fprintf(stderr, "hour %d, minute %d, weekday ok %d, milliseconds ok %d\n",
                      (local.hour - utc.tm_hour + 24) % 24, local.minute - utc.tm_min,
                      local.weekday >= 0 && local.weekday <= 6 ? 1 : 0,
-                     of_day.milliseconds >= 0 && of_day.milliseconds <= 999 ? 1 : 0);
+                     local.milliseconds == now.nanoseconds / 1000000 ? 1 : 0);
         std::_Exit(0);
     }
     std::_Exit(1);

@@ -24,11 +24,21 @@
 #include <vector>
 
 #include "cbpf_interpreter.hpp"
-#include "config/options.hpp"
-#include "monitor/filter.hpp"
-#include "monitor/packet.hpp"
+#include "net/capture_filter.hpp"
+#include "net/packet.hpp"
 
 namespace {
+
+// The filter as the user gives it: first address, width and port.
+struct FilterOptions {
+    std::uint32_t filter_address;
+    std::uint32_t filter_width;
+    std::uint16_t filter_port;
+};
+
+CaptureFilter filter_of(const FilterOptions& options) {
+    return make_capture_filter(options.filter_address, options.filter_width, options.filter_port);
+}
 
 constexpr std::uint16_t ethertype_ipv4 = 0x0800;
 
@@ -46,7 +56,7 @@ std::uint32_t run_program(const PrefilterProgram& program, const Frame& frame) {
 
 // What the monitor decides for the frame: whether platform_receive hands it
 // on, and then packet_passes_filter over the zero-filled receive buffer.
-bool monitor_shows(const MonitorOptions& options, bool loopback, const Frame& frame) {
+bool monitor_shows(const FilterOptions& options, bool loopback, const Frame& frame) {
     if (frame.protocol != ethertype_ipv4 || (loopback && frame.packet_type == PACKET_OUTGOING)) {
         return false;
     }
@@ -56,7 +66,7 @@ bool monitor_shows(const MonitorOptions& options, bool loopback, const Frame& fr
     if (kept > 0) {
         std::memcpy(buffer.bytes, frame.bytes.data(), kept);
     }
-    return packet_passes_filter(options, buffer.bytes);
+    return packet_passes_filter(filter_of(options), buffer.bytes);
 }
 
 void put_be32(std::vector<std::uint8_t>& bytes, std::size_t at, std::uint32_t value) {
@@ -78,8 +88,8 @@ void put_be16(std::vector<std::uint8_t>& bytes, std::size_t at, std::uint16_t va
 
 // Random options with the cases that matter made likely: filters off, width
 // 0, ranges that wrap past 255.255.255.255, the full range.
-MonitorOptions random_options(std::mt19937& random) {
-    MonitorOptions options{};
+FilterOptions random_options(std::mt19937& random) {
+    FilterOptions options{};
     std::uniform_int_distribution<std::uint32_t> any;
     switch (random() % 4) {
         case 0:
@@ -112,7 +122,7 @@ MonitorOptions random_options(std::mt19937& random) {
 
 // A random address, near the filter's range (inside, at its bounds, just
 // outside) more often than not.
-std::uint32_t address_for(const MonitorOptions& options, std::mt19937& random) {
+std::uint32_t address_for(const FilterOptions& options, std::mt19937& random) {
     const std::uint32_t low = address_number(options.filter_address);
     const std::uint32_t high = low + options.filter_width;
     switch (random() % 6) {
@@ -131,7 +141,7 @@ std::uint32_t address_for(const MonitorOptions& options, std::mt19937& random) {
     }
 }
 
-Frame random_frame(const MonitorOptions& options, std::size_t length, std::mt19937& random) {
+Frame random_frame(const FilterOptions& options, std::size_t length, std::mt19937& random) {
     Frame frame;
     frame.bytes.resize(length);
     for (std::uint8_t& byte : frame.bytes) {
@@ -162,9 +172,9 @@ TEST(Prefilter, NeverDropsWhatTheMonitorShowsAndDropsTheRestOnceTheFieldsAreTher
     int dropped_exactly = 0;
     int kept_short = 0;
     for (int round = 0; round < 1000; ++round) {
-        const MonitorOptions options = random_options(random);
+        const FilterOptions options = random_options(random);
         const bool loopback = round % 2 == 0;
-        const PrefilterProgram program = build_prefilter(options, loopback);
+        const PrefilterProgram program = build_prefilter(filter_of(options), loopback);
         for (std::size_t length = 0; length <= 60 + std::size(long_lengths); ++length) {
             const std::size_t size = length <= 60 ? length : long_lengths[length - 61];
             const Frame frame = random_frame(options, size, random);
@@ -227,7 +237,7 @@ TEST(Prefilter, KeepsAndDropsAtTheEdges) {
         {"both filters pass", a_10_0_0_5, 0, 443, 40, 2, a_10_0_0_5, 2, 443, true},
     };
     for (const auto& c : cases) {
-        MonitorOptions options{};
+        FilterOptions options{};
         options.filter_address = network_order_address(c.filter_address);
         options.filter_width = c.filter_width;
         options.filter_port = c.filter_port;
@@ -237,23 +247,25 @@ TEST(Prefilter, KeepsAndDropsAtTheEdges) {
         put_be16(frame.bytes, 20, c.source_port);
         put_be16(frame.bytes, 22, c.destination_port);
         for (const bool loopback : {false, true}) {
-            const std::uint32_t kept = run_program(build_prefilter(options, loopback), frame);
+            const std::uint32_t kept =
+                run_program(build_prefilter(filter_of(options), loopback), frame);
             EXPECT_EQ(kept, c.kept ? prefilter_snap_length : 0u) << c.what;
         }
     }
 }
 
 TEST(Prefilter, DropsOtherFramesAndLoopbacksOutgoingCopiesOnly) {
-    const MonitorOptions options{};
+    const FilterOptions options{};
     Frame frame{std::vector<std::uint8_t>(60, 0), ethertype_ipv4, PACKET_OUTGOING};
     // Outgoing datagrams of a real interface are the host's own traffic.
-    EXPECT_EQ(run_program(build_prefilter(options, false), frame), prefilter_snap_length);
-    EXPECT_EQ(run_program(build_prefilter(options, true), frame), 0u);
+    EXPECT_EQ(run_program(build_prefilter(filter_of(options), false), frame),
+              prefilter_snap_length);
+    EXPECT_EQ(run_program(build_prefilter(filter_of(options), true), frame), 0u);
     frame.packet_type = PACKET_HOST;
-    EXPECT_EQ(run_program(build_prefilter(options, true), frame), prefilter_snap_length);
+    EXPECT_EQ(run_program(build_prefilter(filter_of(options), true), frame), prefilter_snap_length);
     for (const int other : {0x86DD, 0x0806, 0x0000}) {
         frame.protocol = static_cast<std::uint16_t>(other);
-        EXPECT_EQ(run_program(build_prefilter(options, false), frame), 0u) << other;
+        EXPECT_EQ(run_program(build_prefilter(filter_of(options), false), frame), 0u) << other;
     }
 }
 
@@ -264,11 +276,11 @@ TEST(Prefilter, TheKernelAcceptsEveryShapeOfProgram) {
     for (const std::uint32_t address : {0u, 0x0A000001u, 0xFFFFFFFFu}) {
         for (const int port : {0, 1, 65535}) {
             for (const bool loopback : {false, true}) {
-                MonitorOptions options{};
+                FilterOptions options{};
                 options.filter_address = network_order_address(address);
                 options.filter_width = 0xFFFFFFFFu;
                 options.filter_port = static_cast<std::uint16_t>(port);
-                PrefilterProgram program = build_prefilter(options, loopback);
+                PrefilterProgram program = build_prefilter(filter_of(options), loopback);
                 ASSERT_LE(program.count, prefilter_max_instructions);
                 const sock_fprog attached{static_cast<unsigned short>(program.count),
                                           program.instruction};
@@ -364,9 +376,10 @@ TEST(PrefilterOnLoopback, DrainsTheQueueKeepsMatchesOnceAndCutsToTheSnapLength) 
     // Queued before the program is attached: thrown away.
     send_to(sender, wanted.port, 10);
 
-    MonitorOptions options{};
+    FilterOptions options{};
     options.filter_port = wanted.port;
-    ASSERT_TRUE(attach_prefilter(capture, build_prefilter(options, true))) << std::strerror(errno);
+    ASSERT_TRUE(attach_prefilter(capture, build_prefilter(filter_of(options), true)))
+        << std::strerror(errno);
 
     send_to(sender, other.port, 20);
     send_to(sender, wanted.port, 30);

@@ -7,7 +7,7 @@
 #include <string>
 
 #include "config/options.hpp"
-#include "monitor/packet.hpp"
+#include "net/packet.hpp"
 #include "platform/platform.hpp"
 
 namespace {

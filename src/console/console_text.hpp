@@ -14,17 +14,20 @@
 #define PKTWATCH_PRINTF(fmt, args) __attribute__((format(printf, fmt, args)))
 #endif
 
-// The encoding Japanese text is written in; set once at start-up from
-// platform_console_init, and by tests.
-extern ConsoleEncoding console_encoding;
+// A stream for the program's messages and the encoding its Japanese text is
+// written in (from platform_console_init, once, at start-up).
+struct Console {
+    std::FILE* stream;
+    ConsoleEncoding encoding;
+};
 
 // Converts UTF-8 text to Shift-JIS into `out` (at most `size` bytes, always
 // terminated when size > 0). A character without a Shift-JIS code becomes "?".
 // Returns the length written.
 std::size_t utf8_to_shift_jis(const char* utf8, char* out, std::size_t size);
 
-// Writes UTF-8 `text` to `stream` in the console's encoding.
-void console_text(std::FILE* stream, const char* text);
+// Writes UTF-8 `text` to the console's stream in its encoding.
+void console_text(const Console& console, const char* text);
 
 // Formats like fprintf (ASCII arguments only), then writes like console_text.
-void console_printf(std::FILE* stream, const char* format, ...) PKTWATCH_PRINTF(2, 3);
+void console_printf(const Console& console, const char* format, ...) PKTWATCH_PRINTF(2, 3);

@@ -1,14 +1,14 @@
 // Japanese text on the console, in Shift-JIS and in UTF-8, against bytes
 // written out by hand from code page 932 and UTF-8.
-#include "config/console_text.hpp"
+#include "console/console_text.hpp"
 
 #include <gtest/gtest.h>
 
 #include <cstring>
 #include <string>
 
-#include "config/messages.hpp"
-#include "stream_helpers.hpp"
+#include "config/stream_helpers.hpp"
+#include "console/messages.hpp"
 
 namespace {
 
@@ -52,9 +52,8 @@ const unsigned char port_confirm_utf8[] = {
     0x82, 0xb0, 0xe3, 0x81, 0x97, 0xe3, 0x81, 0xbe, 0xe3, 0x81, 0x99, 0x2e, 0x0a};
 
 std::string written(ConsoleEncoding encoding, const char* text) {
-    ScopedConsoleEncoding scoped(encoding);
     TempFile out = output_file();
-    console_text(out.get(), text);
+    console_text(console_on(out.get(), encoding), text);
     return contents(out.get());
 }
 
@@ -74,9 +73,8 @@ TEST(ConsoleText, PrintfInBothEncodings) {
     for (const auto& [encoding, expected] :
          {std::pair{ConsoleEncoding::shift_jis, bytes(port_confirm_sjis)},
           std::pair{ConsoleEncoding::utf8, bytes(port_confirm_utf8)}}) {
-        ScopedConsoleEncoding scoped(encoding);
         TempFile out = output_file();
-        console_printf(out.get(), fmt_filter_port_confirm, 80);
+        console_printf(console_on(out.get(), encoding), fmt_filter_port_confirm, 80);
         EXPECT_EQ(contents(out.get()), expected);
     }
 }

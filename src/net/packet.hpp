@@ -8,6 +8,8 @@
 #include <cstddef>
 #include <cstdint>
 
+#include "net/address.hpp"
+
 inline constexpr int packet_buffer_size = 2000;
 
 // One received datagram: the bytes, zero beyond `length`, and the count the
@@ -37,6 +39,25 @@ constexpr std::uint32_t read_be32(PacketBytes packet) {
     static_assert(Offset + 4 <= packet_buffer_size, "read past the receive buffer");
     return std::uint32_t{packet[Offset]} << 24 | std::uint32_t{packet[Offset + 1]} << 16 |
            std::uint32_t{packet[Offset + 2]} << 8 | std::uint32_t{packet[Offset + 3]};
+}
+
+// The 4-byte address at `Offset`, in address order.
+template <std::size_t Offset>
+constexpr AddressBytes read_address(PacketBytes packet) {
+    static_assert(Offset + 4 <= packet_buffer_size, "read past the receive buffer");
+    return AddressBytes{
+        {packet[Offset], packet[Offset + 1], packet[Offset + 2], packet[Offset + 3]}};
+}
+
+// The hex dump's rows: 20 bytes each, the last starting at 1980.
+inline constexpr int packet_row_size = 20;
+static_assert(packet_buffer_size % packet_row_size == 0, "every row holds 20 whole bytes");
+
+// The 20 bytes of the row that starts at `offset` (a multiple of 20), or of
+// the last row when `offset` lies beyond it: never a byte past the buffer.
+inline const std::uint8_t* read_row(PacketBytes packet, int offset) {
+    constexpr int last_row = packet_buffer_size - packet_row_size;
+    return packet + (offset < 0 ? 0 : (offset > last_row ? last_row : offset));
 }
 
 // A received length as the renderers may use it: never more than the buffer.

@@ -1,13 +1,11 @@
 // Japanese text on the console: UTF-8 as kept in the source, or Shift-JIS
 // (code page 932) bytes for a console that wants them.
-#include "config/console_text.hpp"
+#include "console/console_text.hpp"
 
 #include <cstdarg>
 #include <cstdint>
 #include <cstring>
 #include <iterator>
-
-ConsoleEncoding console_encoding = ConsoleEncoding::shift_jis;
 
 namespace {
 
@@ -17,7 +15,7 @@ struct ShiftJisCode {
 };
 
 // The code page 932 codes of exactly the non-ASCII characters of the
-// program's messages (config/messages.hpp), sorted by code point.
+// program's messages (console/messages.hpp), sorted by code point.
 constexpr ShiftJisCode shift_jis_table[] = {
     {0x203B, 0x81A6},  // ※
     {0x3002, 0x8142},  // 。
@@ -233,12 +231,13 @@ std::size_t utf8_to_shift_jis(const char* utf8, char* out, std::size_t size) {
     return written;
 }
 
-void console_text(std::FILE* stream, const char* text) {
+void console_text(const Console& console, const char* text) {
+    std::FILE* const stream = console.stream;
     const std::size_t length = std::strlen(text);
     if (platform_write_console_text(stream, text, length)) {
         return;
     }
-    if (console_encoding == ConsoleEncoding::utf8) {
+    if (console.encoding == ConsoleEncoding::utf8) {
         std::fwrite(text, 1, length, stream);
         return;
     }
@@ -249,7 +248,7 @@ void console_text(std::FILE* stream, const char* text) {
     }
 }
 
-void console_printf(std::FILE* stream, const char* format, ...) {
+void console_printf(const Console& console, const char* format, ...) {
     char text[1024];
     std::va_list arguments;
     va_start(arguments, format);
@@ -258,5 +257,5 @@ void console_printf(std::FILE* stream, const char* format, ...) {
     if (length < 0) {
         return;
     }
-    console_text(stream, text);
+    console_text(console, text);
 }

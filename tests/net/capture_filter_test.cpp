@@ -1,5 +1,5 @@
 // The address-range and port filter over hand-built headers.
-#include "monitor/filter.hpp"
+#include "net/capture_filter.hpp"
 
 #include <gtest/gtest.h>
 
@@ -127,10 +127,8 @@ const FilterCase cases[] = {
 
 TEST(PacketFilter, Cases) {
     for (const FilterCase& c : cases) {
-        MonitorOptions options{};
-        options.filter_address = c.filter_address;
-        options.filter_width = c.filter_width;
-        options.filter_port = c.filter_port;
+        const CaptureFilter filter =
+            make_capture_filter(c.filter_address, c.filter_width, c.filter_port);
         PacketBuffer buffer{};
         buffer.bytes[0] = 0x45;
         buffer.bytes[9] = 6;
@@ -140,24 +138,21 @@ TEST(PacketFilter, Cases) {
             buffer.bytes[20 + i] = c.ports[i];
         }
         buffer.length = 40;
-        EXPECT_EQ(packet_passes_filter(options, buffer.bytes), c.passes) << c.name;
+        EXPECT_EQ(packet_passes_filter(filter, buffer.bytes), c.passes) << c.name;
     }
 }
 
 TEST(PacketFilter, HeaderLengthFieldIsIgnored) {
     // A 24-byte header announced: the ports are still read at offsets 20-23.
-    MonitorOptions options{};
-    options.filter_port = 0x5678;
     PacketBuffer buffer{};
     buffer.bytes[0] = 0x46;
     for (int i = 0; i < 4; ++i) {
         buffer.bytes[20 + i] = any_ports[i];
     }
-    EXPECT_TRUE(packet_passes_filter(options, buffer.bytes));
-    options.filter_port = 0x9ABC;
+    EXPECT_TRUE(packet_passes_filter(make_capture_filter(0, 0, 0x5678), buffer.bytes));
     buffer.bytes[24] = 0x9A;
     buffer.bytes[25] = 0xBC;
-    EXPECT_FALSE(packet_passes_filter(options, buffer.bytes));
+    EXPECT_FALSE(packet_passes_filter(make_capture_filter(0, 0, 0x9ABC), buffer.bytes));
 }
 
 }  // namespace

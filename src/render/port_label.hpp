@@ -1,10 +1,19 @@
-// The port line shared by the summary view and the TCP and UDP blocks of the
-// detail view: both ports of the transport header (RFC 793, RFC 768) as labels.
+// The port label every port field of the output shows, and the port line
+// shared by the summary view and the TCP and UDP blocks of the detail view:
+// both ports of the transport header (RFC 793, RFC 768) as labels.
 #pragma once
 
-#include "monitor/packet.hpp"
-#include "render/tables/port_name_table.hpp"
+#include <cstdint>
+
+#include "net/packet.hpp"
 #include "render/text_buffer.hpp"
+
+inline constexpr int port_label_size = 64;
+
+// Writes "name(port)" when the port has a named row in the port table, else
+// the decimal port, into `label` (port_label_size bytes at least). Returns
+// `label`.
+char* format_port_label(std::uint16_t port, char* label);
 
 struct PortLabels {
     char source[port_label_size];
