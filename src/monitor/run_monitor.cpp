@@ -154,7 +154,7 @@ int run_monitor(int argc, char** argv, ConsoleEncoding encoding) {
     PacketBuffer packet;
     for (;;) {
         std::memset(packet.bytes, 0, sizeof packet.bytes);
-        packet.length = platform_receive(&capture, packet.bytes, packet_buffer_size);
+        packet.length = platform_receive(&capture, packet.bytes, packet_buffer_size, -1);
         if (packet.length <= 0) {
             continue;
         }

@@ -81,6 +81,7 @@ struct CaptureSocket {
     std::intptr_t handle;
     int interface_index;
     bool loopback;
+    char interface_name[64];  // for messages; empty where the platform has none
 };
 
 // Each returns true on success. On failure the reason is kept for
@@ -91,9 +92,31 @@ bool platform_bind_capture(CaptureSocket* capture, std::uint32_t listen_address)
 // stay in the kernel.
 bool platform_receive_all(CaptureSocket* capture, const CaptureFilter& filter);
 
+// What platform_receive returns when it gives no datagram.
+inline constexpr int receive_nothing = 0;  // none within the wait, a frame skipped, or a signal
+inline constexpr int receive_failed = -1;  // a failed receive (reason kept); the loop goes on
+inline constexpr int receive_interface_gone = -2;  // the interface no longer exists
+
 // Receives one IPv4 datagram into `buffer`, at most `capacity` bytes (a longer
-// one is cut). Returns its byte count, or 0 or less when nothing was received.
-int platform_receive(CaptureSocket* capture, unsigned char* buffer, int capacity);
+// one is cut; the bytes beyond the count are left as they were). Waits at most
+// `wait_ms` milliseconds for one (-1: until one comes or a signal arrives).
+// Returns its byte count, or one of the results above.
+int platform_receive(CaptureSocket* capture, unsigned char* buffer, int capacity, int wait_ms);
+
+// True when another datagram is already waiting, so that platform_receive
+// would not wait; false when none is, or the platform cannot tell.
+bool platform_datagram_waiting(const CaptureSocket* capture);
+
+// What the kernel dropped since the capture started: datagrams it had no
+// room for, and the times its receive ring froze. `counted` is false where
+// the platform cannot tell.
+struct CaptureDrops {
+    std::uint64_t dropped;
+    std::uint64_t freezes;
+    bool counted;
+};
+
+CaptureDrops platform_capture_drops(CaptureSocket* capture);
 
 // The system's reason for the last failed operation, as text, and whether it
 // was a lack of privilege. `privilege_hint` says how to get the privilege; the

@@ -191,7 +191,7 @@ TEST_F(NoAllocation, ReceivingFromTheCaptureSocketAllocatesNothing) {
         // Every datagram is queued already; the loop is bounded all the same.
         for (int attempt = 0; attempt < 10 * datagrams && received < datagrams; ++attempt) {
             std::memset(packet.bytes, 0, sizeof packet.bytes);
-            packet.length = platform_receive(&capture, packet.bytes, packet_buffer_size);
+            packet.length = platform_receive(&capture, packet.bytes, packet_buffer_size, -1);
             if (packet.length > 0) {
                 ++received;
                 render_as_the_loop_does(options, packet, log_file.stream, console_);

@@ -10,6 +10,7 @@
 #include <linux/if_packet.h>
 #include <net/if.h>
 #include <netinet/in.h>
+#include <poll.h>
 #include <sys/socket.h>
 #include <unistd.h>
 
@@ -41,7 +42,7 @@ int socket_of(const CaptureSocket* capture) {
 constexpr int receive_buffer_bytes = 4 * 1024 * 1024;
 
 // Finds the interface that holds `address` (network byte order).
-bool find_interface(std::uint32_t address, int* index, bool* loopback) {
+bool find_interface(std::uint32_t address, int* index, bool* loopback, char (&found_name)[64]) {
     ifaddrs* interfaces = nullptr;
     if (getifaddrs(&interfaces) != 0) {
         return fail(errno);
@@ -66,6 +67,7 @@ bool find_interface(std::uint32_t address, int* index, bool* loopback) {
         if (found_index != 0) {
             *index = static_cast<int>(found_index);
             *loopback = (entry->ifa_flags & IFF_LOOPBACK) != 0;
+            std::snprintf(found_name, sizeof found_name, "%s", name);
             found = true;
         }
     }
@@ -81,14 +83,15 @@ bool platform_open_capture(CaptureSocket* capture) {
     if (fd < 0) {
         return fail(errno);
     }
-    *capture = CaptureSocket{fd, 0, false};
+    *capture = CaptureSocket{fd, 0, false, ""};
     return true;
 }
 
 bool platform_bind_capture(CaptureSocket* capture, std::uint32_t listen_address) {
     int index = 0;
     bool loopback = false;
-    if (!find_interface(listen_address, &index, &loopback)) {
+    char name[64] = "";
+    if (!find_interface(listen_address, &index, &loopback, name)) {
         return false;
     }
     // ETH_P_ALL, not ETH_P_IP: only then does the socket also see what the
@@ -102,6 +105,7 @@ bool platform_bind_capture(CaptureSocket* capture, std::uint32_t listen_address)
     }
     capture->interface_index = index;
     capture->loopback = loopback;
+    std::memcpy(capture->interface_name, name, sizeof name);
     return true;
 }
 
@@ -129,7 +133,14 @@ bool platform_receive_all(CaptureSocket* capture, const CaptureFilter& filter) {
     return true;
 }
 
-int platform_receive(CaptureSocket* capture, unsigned char* buffer, int capacity) {
+int platform_receive(CaptureSocket* capture, unsigned char* buffer, int capacity, int wait_ms) {
+    if (wait_ms >= 0) {
+        pollfd ready{socket_of(capture), POLLIN, 0};
+        const int count = poll(&ready, 1, wait_ms);
+        if (count == 0 || (count < 0 && errno == EINTR)) {
+            return receive_nothing;
+        }
+    }
     sockaddr_ll from{};
     socklen_t from_length = sizeof from;
     // A datagram longer than `capacity` is cut to it, and the count is
@@ -138,13 +149,30 @@ int platform_receive(CaptureSocket* capture, unsigned char* buffer, int capacity
                                    0, reinterpret_cast<sockaddr*>(&from), &from_length);
     if (count < 0) {
         last_errno = errno;
-        return -1;
+        return errno == EINTR ? receive_nothing : receive_failed;
     }
     if (from.sll_protocol != htons(ETH_P_IP) ||
         (capture->loopback && from.sll_pkttype == PACKET_OUTGOING)) {
-        return 0;
+        return receive_nothing;
     }
     return static_cast<int>(count);
+}
+
+bool platform_datagram_waiting(const CaptureSocket* capture) {
+    unsigned char scrap[1];
+    return recv(socket_of(capture), scrap, sizeof scrap, MSG_PEEK | MSG_DONTWAIT | MSG_TRUNC) > 0;
+}
+
+CaptureDrops platform_capture_drops(CaptureSocket* capture) {
+    // The kernel's counters start again from zero at every read.
+    static CaptureDrops totals{0, 0, true};
+    tpacket_stats stats{};
+    socklen_t size = sizeof stats;
+    if (getsockopt(socket_of(capture), SOL_PACKET, PACKET_STATISTICS, &stats, &size) != 0) {
+        return CaptureDrops{totals.dropped, totals.freezes, false};
+    }
+    totals.dropped += stats.tp_drops;
+    return totals;
 }
 
 PlatformError platform_last_error() {

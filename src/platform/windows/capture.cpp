@@ -68,7 +68,16 @@ bool platform_receive_all(CaptureSocket* capture, const CaptureFilter& /*filter*
     return true;
 }
 
-int platform_receive(CaptureSocket* capture, unsigned char* buffer, int capacity) {
+int platform_receive(CaptureSocket* capture, unsigned char* buffer, int capacity, int wait_ms) {
+    if (wait_ms >= 0) {
+        fd_set readable;
+        FD_ZERO(&readable);
+        FD_SET(socket_of(capture), &readable);
+        const timeval wait{wait_ms / 1000, wait_ms % 1000 * 1000};
+        if (select(0, &readable, nullptr, nullptr, &wait) == 0) {
+            return receive_nothing;
+        }
+    }
     const int count = recv(socket_of(capture), reinterpret_cast<char*>(buffer), capacity, 0);
     if (count != SOCKET_ERROR) {
         return count;
@@ -83,5 +92,15 @@ int platform_receive(CaptureSocket* capture, unsigned char* buffer, int capacity
     if (error != WSAEINTR) {
         Sleep(failed_receive_pause_ms);
     }
-    return -1;
+    return receive_failed;
+}
+
+bool platform_datagram_waiting(const CaptureSocket* capture) {
+    u_long waiting = 0;
+    return ioctlsocket(socket_of(capture), FIONREAD, &waiting) == 0 && waiting > 0;
+}
+
+CaptureDrops platform_capture_drops(CaptureSocket* /*capture*/) {
+    // A raw socket on Windows does not count what it could not keep.
+    return CaptureDrops{0, 0, false};
 }

@@ -119,7 +119,7 @@ TEST(WindowsSocketsLayer, CaptureOperationsOnNoSocketFailWithTheirReason) {
         << error.text;
 
     unsigned char buffer[packet_buffer_size] = {};
-    EXPECT_LE(platform_receive(&capture, buffer, static_cast<int>(sizeof buffer)), 0);
+    EXPECT_LE(platform_receive(&capture, buffer, static_cast<int>(sizeof buffer), -1), 0);
     platform_cleanup();
 }
 
