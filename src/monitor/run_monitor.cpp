@@ -1,5 +1,5 @@
-// The program's main routine: start-up in a fixed order, then the endless
-// receive loop that filters each datagram and routes it to the renderers.
+// The program's main routine: start-up in a fixed order, then the receive
+// loop.
 #include "monitor/run_monitor.hpp"
 
 #include <cerrno>
@@ -11,20 +11,12 @@
 #include "config/options.hpp"
 #include "console/console_text.hpp"
 #include "console/messages.hpp"
-#include "monitor/local_clock.hpp"
+#include "monitor/receive_loop.hpp"
 #include "net/capture_filter.hpp"
-#include "net/packet.hpp"
-#include "render/detail.hpp"
-#include "render/hex_dump.hpp"
-#include "render/summary.hpp"
 
 namespace {
 
 constexpr std::uint16_t sockets_layer_version = 0x0202;
-
-// The log stream's buffer: larger than the longest account (the detail view
-// with the dump of a 2000-byte datagram), so each flush is one whole write.
-constexpr std::size_t log_buffer_size = 64 * 1024;
 
 // After one of the start-up failure lines: the system's reason on standard
 // error, with what to do when it was a lack of privilege.
@@ -81,6 +73,9 @@ int start_winsock(SocketsLayerInfo* info, ConsoleEncoding encoding) {
 
 int run_monitor(int argc, char** argv, ConsoleEncoding encoding) {
     const Console console{stdout, encoding};
+    // A console reader that goes away makes a write fail (and the accounts
+    // say so or go on into the log) instead of ending the process unheard.
+    platform_ignore_broken_pipes();
     print_usage(stdout);
 
     SocketsLayerInfo sockets_layer{};
@@ -137,7 +132,7 @@ int run_monitor(int argc, char** argv, ConsoleEncoding encoding) {
             report_log_error(options.log_path, error);
             return monitor_failed;
         }
-        static char log_buffer[log_buffer_size];
+        static char log_buffer[account_buffer_size];
         std::setvbuf(log, log_buffer, _IOFBF, sizeof log_buffer);
         print_options(log, options);
         if (!flush_log(log, options.log_path)) {
@@ -150,38 +145,6 @@ int run_monitor(int argc, char** argv, ConsoleEncoding encoding) {
     }
     std::fflush(stdout);
 
-    LocalClock clock{};
-    PacketBuffer packet;
-    for (;;) {
-        std::memset(packet.bytes, 0, sizeof packet.bytes);
-        packet.length = platform_receive(&capture, packet.bytes, packet_buffer_size, -1);
-        if (packet.length <= 0) {
-            continue;
-        }
-        if (!packet_passes_filter(filter, packet.bytes)) {
-            continue;
-        }
-        const LocalTime now = local_time_of(&clock, platform_wall_clock());
-        std::FILE* account = log != nullptr ? log : stdout;
-        errno = 0;
-        if (options.show_detail != 0) {
-            print_detail(account, packet.bytes, packet.length, now);
-        } else {
-            print_summary(account, packet.bytes, packet.length, now);
-        }
-        if (options.show_dump != 0) {
-            print_hex_dump(account, packet.bytes, packet.length);
-        }
-        if (log != nullptr) {
-            if (!flush_log(log, options.log_path)) {
-                return monitor_failed;
-            }
-            print_console_echo(stdout, packet.bytes, packet.length);
-            // The echo only repeats the log: a console that cannot take it
-            // neither ends the monitor nor touches the log.
-            std::fflush(stdout);
-        } else if (!flush_console_record()) {
-            return monitor_failed;
-        }
-    }
+    platform_catch_stop_signals();
+    return run_receive_loop(&capture, options, filter, AccountOutput{log, options.log_path});
 }

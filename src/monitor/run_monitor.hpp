@@ -16,6 +16,7 @@ constexpr int exit_status_of(int monitor_result) {
 // printing the failure message.
 int start_winsock(SocketsLayerInfo* info, ConsoleEncoding encoding);
 
-// Returns monitor_ended or monitor_failed; while monitoring it never returns.
-// Japanese text goes to the console in `encoding`.
+// Returns monitor_ended or monitor_failed; a stop signal ends the process
+// from inside the receive loop. Japanese text goes to the console in
+// `encoding`.
 int run_monitor(int argc, char** argv, ConsoleEncoding encoding);

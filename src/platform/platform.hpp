@@ -75,6 +75,30 @@ ConsoleEncoding platform_console_init();
 // when the stream wants plain encoded bytes, so the caller writes them.
 bool platform_write_console_text(std::FILE* stream, const char* utf8, std::size_t length);
 
+// How many bytes `stream` takes now without making the program wait: 0 for a
+// slow terminal or a pipe nobody reads, stream_room_unlimited for a file (and
+// where the platform cannot tell, or the stream is in error, so that the write
+// goes ahead and reports it).
+inline constexpr std::size_t stream_room_unlimited = static_cast<std::size_t>(-1);
+std::size_t platform_stream_room(std::FILE* stream);
+
+// --- Signals -----------------------------------------------------------------
+
+// A write to a pipe or socket whose reader went away fails with an error
+// (EPIPE) instead of ending the process.
+void platform_ignore_broken_pipes();
+
+// Catches the stop signals (interrupt, termination, hang-up): the first one is
+// kept for platform_stop_signal; a second one ends the process at once, as if
+// nothing caught it.
+void platform_catch_stop_signals();
+
+// The stop signal that came, or 0 while none did.
+int platform_stop_signal();
+
+// Ends the process as the signal would have ended it, had it not been caught.
+[[noreturn]] void platform_end_by_signal(int signal);
+
 // --- Capture -----------------------------------------------------------------
 
 struct CaptureSocket {

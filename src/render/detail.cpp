@@ -4,6 +4,7 @@
 
 #include <cstddef>
 #include <cstdint>
+#include <cstring>
 
 #include "render/port_label.hpp"
 #include "render/tables/icmp_type_names.hpp"
@@ -42,7 +43,7 @@ const char* icmp_type_name(std::uint8_t type) {
 
 // The IPv4 block (at most about 420 characters with the longest description
 // and numbers) and the longest transport block (about 200) fit.
-using DetailText = TextBuffer<1024>;
+using DetailText = TextBuffer<detail_size_limit>;
 
 // "[%.19s]" of the date text "%s %s %02d %02d:%02d:%02d": "Tue Dec 08
 // 04:20:20", English names, the day with a leading zero.
@@ -231,12 +232,19 @@ void print_detail(std::FILE* stream, PacketBytes packet, int /*length*/, const L
     write_text(stream, out);
 }
 
-void print_console_echo(std::FILE* stream, PacketBytes packet, int /*length*/) {
+std::size_t format_console_echo(char (&text)[detail_size_limit], PacketBytes packet,
+                                int /*length*/) {
     // The address line, a blank line, the transport block.
     DetailText out;
     out.size = 0;
     put_address_line(&out, read_addresses(packet));
     put_char(&out, '\n');
     put_transport_block(&out, packet);
-    write_text(stream, out);
+    std::memcpy(text, out.text, out.size);
+    return out.size;
+}
+
+void print_console_echo(std::FILE* stream, PacketBytes packet, int length) {
+    char text[detail_size_limit];
+    std::fwrite(text, 1, format_console_echo(text, packet, length), stream);
 }

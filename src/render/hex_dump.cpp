@@ -17,6 +17,7 @@ constexpr std::size_t max_rows = packet_buffer_size / packet_row_size;
 
 // The whole dump is built in one piece of text and written with one call.
 using DumpText = TextBuffer<1 + max_rows * row_text_size>;
+static_assert(1 + max_rows * row_text_size == hex_dump_size_limit);
 
 constexpr char hex_digits[] = "0123456789ABCDEF";
 

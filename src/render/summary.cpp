@@ -11,7 +11,7 @@ namespace {
 // The port line (at most 21 + 2 * 63 + 8 characters) and the summary line
 // (at most 4 * 11 numbers, an 11-character keyword, 2 * 15 for the addresses,
 // 2 * 63 for the labels, 11 for the length and 21 more) fit with room to spare.
-using SummaryText = TextBuffer<512>;
+using SummaryText = TextBuffer<summary_size_limit>;
 
 }  // namespace
 

@@ -2,10 +2,14 @@
 // endpoints and length.
 #pragma once
 
+#include <cstddef>
 #include <cstdio>
 
 #include "net/clock.hpp"
 #include "net/packet.hpp"
+
+// The most bytes one summary (port line and summary line) can take.
+inline constexpr std::size_t summary_size_limit = 512;
 
 void print_port_line(std::FILE* stream, PacketBytes packet);
 

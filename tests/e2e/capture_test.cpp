@@ -78,7 +78,10 @@ protected:
         EXPECT_TRUE(e2e::wait_for_size(path, expected.size()))
             << "timed out; " << path << " holds:\n"
             << e2e::read_file(path);
-        e2e::stop(monitor);
+        // A stop signal: what was pending is written, the counts are said,
+        // and the process ends as that signal ends it.
+        const int status = e2e::stop(monitor);
+        EXPECT_TRUE(WIFSIGNALED(status) && WTERMSIG(status) == SIGTERM) << status;
         EXPECT_EQ(e2e::mask_times(e2e::read_file(path)), e2e::mask_times(expected)) << path;
     }
 
@@ -98,7 +101,8 @@ TEST_F(CaptureTest, SummaryViewOnTheConsole) {
 
     expect_file(monitor.out_path,
                 e2e::console_until_listening(arguments) + e2e::rendered(datagrams, {e2e::summary}));
-    EXPECT_EQ(e2e::read_file(monitor.err_path), "");
+    const auto count = static_cast<unsigned>(datagrams.size());
+    EXPECT_EQ(e2e::read_file(monitor.err_path), e2e::stop_summary(count, count, 0, 0));
 }
 
 TEST_F(CaptureTest, DetailViewAndDumpOnTheConsole) {
@@ -112,7 +116,8 @@ TEST_F(CaptureTest, DetailViewAndDumpOnTheConsole) {
 
     expect_file(monitor.out_path, e2e::console_until_listening(arguments) +
                                       e2e::rendered(datagrams, {e2e::detail, e2e::hex_dump}));
-    EXPECT_EQ(e2e::read_file(monitor.err_path), "");
+    const auto count = static_cast<unsigned>(datagrams.size());
+    EXPECT_EQ(e2e::read_file(monitor.err_path), e2e::stop_summary(count, count, 0, 0));
 }
 
 // With a log file the account goes to the file, after the options report, and
@@ -135,7 +140,8 @@ TEST_F(CaptureTest, DetailViewAndDumpToTheLogAndTheEchoOnTheConsole) {
         e2e::mask_times(e2e::read_file(log_path)),
         e2e::mask_times(e2e::printed([&](std::FILE* stream) { print_options(stream, options); }) +
                         e2e::rendered(datagrams, {e2e::detail, e2e::hex_dump})));
-    EXPECT_EQ(e2e::read_file(monitor.err_path), "");
+    const auto count = static_cast<unsigned>(datagrams.size());
+    EXPECT_EQ(e2e::read_file(monitor.err_path), e2e::stop_summary(count, count, 0, 0));
 }
 
 TEST_F(CaptureTest, SummaryViewToTheLog) {

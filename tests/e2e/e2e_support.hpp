@@ -223,10 +223,10 @@ inline int wait_for_exit(Monitor& monitor) {
 }
 
 // Stops the process with `signal` (SIGKILL when it does not end in time) and
-// reaps it. Harmless when it has already been reaped.
-inline void stop(Monitor& monitor, int signal = SIGTERM) {
+// reaps it; its wait status, or -1 when it had already been reaped.
+inline int stop(Monitor& monitor, int signal = SIGTERM) {
     if (monitor.pid <= 0) {
-        return;
+        return -1;
     }
     kill(monitor.pid, signal);
     const auto end = std::chrono::steady_clock::now() + deadline;
@@ -240,6 +240,16 @@ inline void stop(Monitor& monitor, int signal = SIGTERM) {
         std::this_thread::sleep_for(std::chrono::milliseconds(5));
     }
     monitor.pid = -1;
+    return status;
+}
+
+// The line a monitor stopped by a signal leaves on standard error.
+inline std::string stop_summary(unsigned received, unsigned shown, unsigned filtered_out,
+                                unsigned echoes_skipped) {
+    return "pktwatch: " + std::to_string(received) + " datagrams received, " +
+           std::to_string(shown) + " shown, " + std::to_string(filtered_out) +
+           " left out by the filter, 0 dropped by the kernel, " + std::to_string(echoes_skipped) +
+           " console echoes skipped\n";
 }
 
 // Exit code of a wait status; -1 when the process did not exit normally.

@@ -3,6 +3,9 @@
 #include <errno.h>
 #include <fcntl.h>
 #include <langinfo.h>
+#include <poll.h>
+#include <sys/ioctl.h>
+#include <sys/stat.h>
 #include <unistd.h>
 
 #include <clocale>
@@ -44,4 +47,33 @@ ConsoleEncoding platform_console_init() {
 bool platform_write_console_text(std::FILE* /*stream*/, const char* /*utf8*/,
                                  std::size_t /*length*/) {
     return false;
+}
+
+std::size_t platform_stream_room(std::FILE* stream) {
+    const int fd = fileno(stream);
+    struct stat status {};
+    if (fd < 0 || fstat(fd, &status) != 0) {
+        return stream_room_unlimited;
+    }
+    if (S_ISREG(status.st_mode) || (S_ISCHR(status.st_mode) && isatty(fd) == 0)) {
+        return stream_room_unlimited;  // a file, /dev/null: a write never waits for a reader
+    }
+    pollfd writable{fd, POLLOUT, 0};
+    if (poll(&writable, 1, 0) < 0 || (writable.revents & (POLLERR | POLLHUP | POLLNVAL)) != 0) {
+        return stream_room_unlimited;  // let the write report what is wrong
+    }
+    if ((writable.revents & POLLOUT) == 0) {
+        return 0;
+    }
+    if (S_ISFIFO(status.st_mode)) {
+        // A pipe: its size less what its reader has not read yet.
+        const int size = fcntl(fd, F_GETPIPE_SZ);
+        int unread = 0;
+        if (size > 0 && ioctl(fd, FIONREAD, &unread) == 0 && unread >= 0 && unread <= size) {
+            return static_cast<std::size_t>(size - unread);
+        }
+    }
+    // A terminal or a socket that is ready takes at least a pipe's atomic
+    // write (PIPE_BUF) without waiting.
+    return 4096;
 }

@@ -78,3 +78,8 @@ bool platform_write_console_text(std::FILE* stream, const char* utf8, std::size_
     write_utf16(console, utf8, length);
     return true;
 }
+
+std::size_t platform_stream_room(std::FILE* /*stream*/) {
+    // Windows has no cheap way to ask a console or a pipe: write as before.
+    return stream_room_unlimited;
+}

@@ -1,0 +1,273 @@
+// The receive loop. Accounts are written whole and in order. While more
+// datagrams are already waiting, their accounts are gathered and written
+// together (one write for many, within the stream's 64 KiB buffer and never
+// held more than about 10 ms); before the loop waits for the next datagram,
+// everything it received is written out. In log mode the console echo only
+// repeats the log: an echo the console cannot take without making the loop
+// wait is skipped and counted, and the log stays complete.
+#include "monitor/receive_loop.hpp"
+
+#include <cerrno>
+#include <cstring>
+
+#include "monitor/local_clock.hpp"
+#include "monitor/run_monitor.hpp"
+#include "net/packet.hpp"
+#include "render/detail.hpp"
+#include "render/hex_dump.hpp"
+#include "render/summary.hpp"
+
+namespace {
+
+constexpr std::size_t stream_buffer_size = account_buffer_size;
+
+// The longest an account waits in a buffer while others are gathered.
+constexpr std::int64_t hold_limit_ns = 10'000'000;
+
+// How long one receive waits on an idle interface: the loop looks at its
+// signals and the kernel's drop count at least this often.
+constexpr int idle_wait_ms = 1000;
+
+// Echoes gathered in log mode, each kept whole: an echo is at least an
+// address line and a blank line, over 40 bytes.
+constexpr int max_gathered_echoes = static_cast<int>(stream_buffer_size / 32);
+
+struct EchoBatch {
+    char text[stream_buffer_size];
+    std::size_t size;
+    std::size_t end[max_gathered_echoes];  // where each echo ends in `text`
+    int count;
+};
+
+struct Loop {
+    const MonitorOptions* options;
+    CaptureFilter filter;
+    std::FILE* accounts;   // the log, or standard output
+    const char* log_path;  // nullptr without a log
+    std::size_t account_limit;
+    std::size_t pending;  // at most this many bytes wait in `accounts`'s buffer
+    bool has_pending;
+    std::int64_t first_pending_ns;  // when the oldest waiting account was taken
+    std::int64_t now_ns;            // the last clock reading
+    EchoBatch echo;
+    bool console_gone;  // standard output's reader went away: no more echoes
+    LoopCounts counts;
+    std::uint64_t drops_reported;
+    std::int64_t drops_checked_second;
+    LocalClock clock;
+};
+
+std::int64_t nanoseconds_of(WallClock when) {
+    return when.seconds * 1'000'000'000 + when.nanoseconds;
+}
+
+// The most bytes one account can take in the chosen views.
+std::size_t account_limit(const MonitorOptions& options) {
+    const std::size_t view = options.show_detail != 0 ? detail_size_limit : summary_size_limit;
+    return view + (options.show_dump != 0 ? hex_dump_size_limit : 0);
+}
+
+// Writes out the gathered accounts; false (after saying why on standard
+// error) when they did not get out.
+bool flush_accounts(Loop* loop) {
+    errno = 0;
+    if (std::fflush(loop->accounts) == 0 && std::ferror(loop->accounts) == 0) {
+        loop->pending = 0;
+        return true;
+    }
+    const int error = errno != 0 ? errno : EIO;
+    std::fflush(stdout);
+    if (loop->log_path != nullptr) {
+        std::fprintf(stderr, "pktwatch: log file %s: %s\n", loop->log_path, std::strerror(error));
+    } else {
+        std::fprintf(stderr, "pktwatch: standard output: %s\n", std::strerror(error));
+    }
+    return false;
+}
+
+// Writes the gathered echoes that the console takes now without waiting,
+// whole ones only; the others are skipped and counted.
+void flush_echoes(Loop* loop) {
+    EchoBatch& echo = loop->echo;
+    if (echo.count == 0) {
+        return;
+    }
+    int fit = 0;
+    if (!loop->console_gone) {
+        const std::size_t room = platform_stream_room(stdout);
+        while (fit < echo.count && echo.end[fit] <= room) {
+            ++fit;
+        }
+    }
+    if (fit > 0) {
+        std::fwrite(echo.text, 1, echo.end[fit - 1], stdout);
+        errno = 0;
+        if (std::fflush(stdout) != 0 || std::ferror(stdout) != 0) {
+            // The echo only repeats the log: a console that fails neither
+            // ends the monitor nor touches the log. One whose reader went
+            // away gets nothing more.
+            loop->console_gone = loop->console_gone || errno == EPIPE;
+            std::clearerr(stdout);
+            fit = 0;
+        }
+    }
+    loop->counts.echoes_skipped += static_cast<std::uint64_t>(echo.count - fit);
+    echo.count = 0;
+    echo.size = 0;
+}
+
+bool flush_all(Loop* loop) {
+    loop->has_pending = false;
+    const bool written = flush_accounts(loop);
+    flush_echoes(loop);
+    return written;
+}
+
+void gather_echo(Loop* loop, const PacketBuffer& packet) {
+    EchoBatch& echo = loop->echo;
+    if (echo.count == max_gathered_echoes || echo.size + detail_size_limit > sizeof echo.text) {
+        flush_echoes(loop);
+    }
+    char text[detail_size_limit];
+    const std::size_t size = format_console_echo(text, packet.bytes, packet.length);
+    std::memcpy(echo.text + echo.size, text, size);
+    echo.size += size;
+    echo.end[echo.count++] = echo.size;
+}
+
+// Writes the account of one accepted datagram; false when it could not be
+// written.
+bool show(Loop* loop, const PacketBuffer& packet, const LocalTime& time) {
+    // The buffer never takes part of an account: it is written out first
+    // when the next one might not fit whole.
+    if (loop->pending + loop->account_limit > stream_buffer_size && !flush_accounts(loop)) {
+        return false;
+    }
+    const MonitorOptions& options = *loop->options;
+    if (options.show_detail != 0) {
+        print_detail(loop->accounts, packet.bytes, packet.length, time);
+    } else {
+        print_summary(loop->accounts, packet.bytes, packet.length, time);
+    }
+    if (options.show_dump != 0) {
+        print_hex_dump(loop->accounts, packet.bytes, packet.length);
+    }
+    loop->pending += loop->account_limit;
+    if (loop->log_path != nullptr) {
+        gather_echo(loop, packet);
+    }
+    if (!loop->has_pending) {
+        loop->has_pending = true;
+        loop->first_pending_ns = loop->now_ns;
+    }
+    ++loop->counts.shown;
+    return true;
+}
+
+// Once a second: a line on standard error when the kernel dropped more
+// datagrams since the last look.
+void report_new_drops(Loop* loop, CaptureSocket* capture) {
+    const std::int64_t second = loop->now_ns / 1'000'000'000;
+    if (second == loop->drops_checked_second) {
+        return;
+    }
+    loop->drops_checked_second = second;
+    const CaptureDrops drops = platform_capture_drops(capture);
+    if (drops.counted && drops.dropped > loop->drops_reported) {
+        std::fprintf(stderr, "pktwatch: %llu datagrams dropped by the kernel (total %llu)\n",
+                     static_cast<unsigned long long>(drops.dropped - loop->drops_reported),
+                     static_cast<unsigned long long>(drops.dropped));
+        loop->drops_reported = drops.dropped;
+    }
+}
+
+// The summary line of what the loop counted, on standard error.
+void report_counts(const Loop& loop, CaptureSocket* capture) {
+    const LoopCounts& c = loop.counts;
+    const CaptureDrops drops = platform_capture_drops(capture);
+    std::fflush(stdout);
+    if (drops.counted) {
+        std::fprintf(stderr,
+                     "pktwatch: %llu datagrams received, %llu shown, %llu left out by the filter, "
+                     "%llu dropped by the kernel, %llu console echoes skipped\n",
+                     static_cast<unsigned long long>(c.received),
+                     static_cast<unsigned long long>(c.shown),
+                     static_cast<unsigned long long>(c.filtered_out),
+                     static_cast<unsigned long long>(drops.dropped),
+                     static_cast<unsigned long long>(c.echoes_skipped));
+    } else {
+        std::fprintf(stderr,
+                     "pktwatch: %llu datagrams received, %llu shown, %llu left out by the filter, "
+                     "%llu console echoes skipped (the kernel's drops are not counted here)\n",
+                     static_cast<unsigned long long>(c.received),
+                     static_cast<unsigned long long>(c.shown),
+                     static_cast<unsigned long long>(c.filtered_out),
+                     static_cast<unsigned long long>(c.echoes_skipped));
+    }
+}
+
+}  // namespace
+
+int run_receive_loop(CaptureSocket* capture, const MonitorOptions& options,
+                     const CaptureFilter& filter, const AccountOutput& output) {
+    Loop loop{};
+    loop.options = &options;
+    loop.filter = filter;
+    loop.accounts = output.log != nullptr ? output.log : stdout;
+    loop.log_path = output.log != nullptr ? output.log_path : nullptr;
+    loop.account_limit = account_limit(options);
+    loop.drops_checked_second = -1;
+    loop.now_ns = nanoseconds_of(platform_wall_clock());
+
+    PacketBuffer packet{};
+    int last_length = 0;
+    for (;;) {
+        if (const int signal = platform_stop_signal(); signal != 0) {
+            flush_all(&loop);
+            report_counts(loop, capture);
+            platform_end_by_signal(signal);
+        }
+        if (loop.has_pending && (!platform_datagram_waiting(capture) ||
+                                 loop.now_ns - loop.first_pending_ns >= hold_limit_ns)) {
+            if (!flush_all(&loop)) {
+                return monitor_failed;
+            }
+        }
+        report_new_drops(&loop, capture);
+
+        // The bytes beyond a datagram read as zero: only the last one's need
+        // clearing.
+        std::memset(packet.bytes, 0, static_cast<std::size_t>(last_length));
+        last_length = 0;
+        const int result = platform_receive(capture, packet.bytes, packet_buffer_size,
+                                            loop.has_pending ? 0 : idle_wait_ms);
+        if (result == receive_interface_gone) {
+            flush_all(&loop);
+            std::fflush(stdout);
+            std::fprintf(
+                stderr, "pktwatch: the interface %s is gone\n",
+                capture->interface_name[0] != '\0' ? capture->interface_name : "being watched");
+            return monitor_failed;
+        }
+        if (result <= 0) {
+            // A frame that was not handed on may have left its bytes.
+            last_length = packet_buffer_size;
+            if (!loop.has_pending) {
+                loop.now_ns = nanoseconds_of(platform_wall_clock());
+            }
+            continue;
+        }
+        packet.length = result > packet_buffer_size ? packet_buffer_size : result;
+        last_length = packet.length;
+        ++loop.counts.received;
+        if (!packet_passes_filter(loop.filter, packet.bytes)) {
+            ++loop.counts.filtered_out;
+            continue;
+        }
+        const WallClock now = platform_wall_clock();
+        loop.now_ns = nanoseconds_of(now);
+        if (!show(&loop, packet, local_time_of(&loop.clock, now))) {
+            return monitor_failed;
+        }
+    }
+}

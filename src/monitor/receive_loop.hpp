@@ -1,0 +1,36 @@
+// The receive loop: every datagram the capture hands on goes through the
+// filter and, when it passes, into its account, written whole and in order.
+#pragma once
+
+#include <cstddef>
+#include <cstdint>
+#include <cstdio>
+
+#include "config/options.hpp"
+#include "net/capture_filter.hpp"
+#include "platform/platform.hpp"
+
+// The buffer of the log and of standard output: larger than the longest
+// account (the detail view with the dump of a 2000-byte datagram, under
+// 9 KB), so that a write never holds part of one.
+inline constexpr std::size_t account_buffer_size = 64 * 1024;
+
+// What the loop counted, for the summary it prints when it stops.
+struct LoopCounts {
+    std::uint64_t received;        // datagrams the capture handed on
+    std::uint64_t shown;           // accounts written
+    std::uint64_t filtered_out;    // left out by the filter
+    std::uint64_t echoes_skipped;  // console echoes the console could not take in time
+};
+
+// Where the accounts go: the log file, or standard output when there is none.
+struct AccountOutput {
+    std::FILE* log;        // nullptr: no log file
+    const char* log_path;  // for messages
+};
+
+// Receives, filters and writes accounts until a stop signal (then the
+// process ends as that signal ends it, after the summary), a write that
+// fails or the interface going away (then it returns monitor_failed).
+int run_receive_loop(CaptureSocket* capture, const MonitorOptions& options,
+                     const CaptureFilter& filter, const AccountOutput& output);
