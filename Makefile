@@ -1,13 +1,16 @@
 # Front door: `make test` builds and runs every test, `sudo make run` builds
-# and starts the monitor (ARGS="..." passes its arguments).
+# and starts the monitor (ARGS="..." passes its arguments), `make install`
+# installs it under PREFIX, `make deb` builds its Debian package.
 BUILD_DIR ?= build
 ASAN_DIR ?= build-asan
 WINDOWS_DIR ?= build-windows
 JOBS ?= $(shell nproc 2>/dev/null || echo 2)
 ARGS ?=
 FUZZ_SECONDS ?= 20
+PREFIX ?= /usr/local
 
-.PHONY: all deps windows-deps build run test test-release test-asan test-fuzz test-windows format clean
+.PHONY: all deps windows-deps build run install deb test test-release test-asan test-fuzz \
+	test-windows format clean
 
 all: build
 
@@ -20,6 +23,17 @@ build: deps
 
 run: build
 	./$(BUILD_DIR)/pktwatch $(ARGS)
+
+# The program in PREFIX/bin, its manual page in PREFIX/share/man/man1; a
+# DESTDIR in the environment or on the command line is put before both
+# (staging: make install DESTDIR=/tmp/stage).
+install: build
+	cmake --install $(BUILD_DIR) --prefix $(PREFIX)
+
+# The Debian package, in $(BUILD_DIR)/: pktwatch_VERSION_ARCH.deb.
+deb: build
+	cpack -G DEB --config $(BUILD_DIR)/CPackConfig.cmake -B $(BUILD_DIR)
+	@ls -t $(BUILD_DIR)/pktwatch_*.deb | head -n 1
 
 test: test-release test-asan test-fuzz
 

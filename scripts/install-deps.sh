@@ -1,6 +1,6 @@
 #!/bin/sh
-# Installs what building and testing pktwatch needs on Debian, when run as
-# root; otherwise says what is missing.
+# Installs what building, testing and packaging pktwatch needs on Debian,
+# when run as root; otherwise says what is missing.
 set -eu
 
 missing=""
@@ -11,6 +11,16 @@ command -v make >/dev/null 2>&1 || missing="$missing make"
 [ -f /usr/include/gmock/gmock.h ] || missing="$missing libgmock-dev"
 command -v ip >/dev/null 2>&1 || missing="$missing iproute2"
 command -v setpriv >/dev/null 2>&1 || missing="$missing util-linux"
+# Capture files and giving up privileges.
+[ -f /usr/include/pcap/pcap.h ] || missing="$missing libpcap0.8-dev"
+[ -f /usr/include/sys/capability.h ] || missing="$missing libcap-dev"
+# Tests: the manual page's lint, and an outside reader of capture files.
+command -v mandoc >/dev/null 2>&1 || missing="$missing mandoc"
+command -v tcpdump >/dev/null 2>&1 || missing="$missing tcpdump"
+# The Debian package: CPack runs dpkg-shlibdeps for its Depends, and file to
+# find the executables to give it.
+command -v dpkg-shlibdeps >/dev/null 2>&1 || missing="$missing dpkg-dev"
+command -v file >/dev/null 2>&1 || missing="$missing file"
 
 [ -z "$missing" ] && exit 0
 
