@@ -260,7 +260,7 @@ int run_receive_loop(CaptureSocket* capture, const MonitorOptions& options,
         packet.length = result > packet_buffer_size ? packet_buffer_size : result;
         last_length = packet.length;
         ++loop.counts.received;
-        if (!packet_passes_filter(loop.filter, packet.bytes)) {
+        if (!packet_passes_filter(loop.filter, packet.bytes, packet.length)) {
             ++loop.counts.filtered_out;
             continue;
         }

@@ -30,7 +30,7 @@ constexpr bool range_holds(const CaptureFilter& filter, std::uint32_t address) {
     return filter.low <= address && address <= filter.high;
 }
 
-// True when the datagram is to be shown, false to drop it silently: its
-// source or destination lies in the range, and its source or destination
-// port is the port, for each test the filter has.
-bool packet_passes_filter(const CaptureFilter& filter, PacketBytes packet);
+// True when the datagram (`length` bytes received) is to be shown, false to
+// drop it silently: its source or destination lies in the range, and its
+// source or destination port is the port, for each test the filter has.
+bool packet_passes_filter(const CaptureFilter& filter, PacketBytes packet, int length);

@@ -1,8 +1,8 @@
-// The receive buffer and the only way the rest of the program reads it.
-// Every header field sits at a fixed offset from the start of the buffer (the
-// IPv4 header at 0, the transport header always at 20; RFC 791, 792, 793, 768).
-// The readers take the offset as a template argument and refuse at compile
-// time any read that would leave the 2000-byte buffer.
+// The receive buffer and the only way the rest of the program reads it. The
+// IPv4 header (RFC 791) sits at offset 0; the transport header (RFC 792, 793,
+// 768) follows it at the header length the datagram gives. The readers take
+// the field's offset as a template argument and refuse at compile time any
+// read that could leave the 2000-byte buffer.
 #pragma once
 
 #include <cstddef>
@@ -65,7 +65,7 @@ constexpr int clamp_packet_length(int length) {
     return length < 0 ? 0 : (length > packet_buffer_size ? packet_buffer_size : length);
 }
 
-// Offsets of the fields the program reads.
+// Offsets of the IPv4 header's fields.
 namespace packet_offset {
 inline constexpr std::size_t version_and_length = 0;
 inline constexpr std::size_t type_of_service = 1;
@@ -77,15 +77,63 @@ inline constexpr std::size_t protocol = 9;
 inline constexpr std::size_t header_checksum = 10;
 inline constexpr std::size_t source_address = 12;
 inline constexpr std::size_t destination_address = 16;
-inline constexpr std::size_t source_port = 20;
-inline constexpr std::size_t destination_port = 22;
-inline constexpr std::size_t icmp_type = 20;
-inline constexpr std::size_t icmp_code = 21;
-inline constexpr std::size_t icmp_gateway = 24;
-inline constexpr std::size_t tcp_sequence = 24;
-inline constexpr std::size_t tcp_acknowledgement = 28;
-inline constexpr std::size_t tcp_data_offset = 32;
-inline constexpr std::size_t tcp_flags = 33;
-inline constexpr std::size_t udp_length = 24;
-inline constexpr std::size_t udp_checksum = 26;
 }  // namespace packet_offset
+
+// Offsets of the transport header's fields, from its start.
+namespace transport_field {
+inline constexpr std::size_t source_port = 0;
+inline constexpr std::size_t destination_port = 2;
+inline constexpr std::size_t icmp_type = 0;
+inline constexpr std::size_t icmp_code = 1;
+inline constexpr std::size_t icmp_gateway = 4;
+inline constexpr std::size_t tcp_sequence = 4;
+inline constexpr std::size_t tcp_acknowledgement = 8;
+inline constexpr std::size_t tcp_data_offset = 12;
+inline constexpr std::size_t tcp_flags = 13;
+inline constexpr std::size_t udp_length = 4;
+inline constexpr std::size_t udp_checksum = 6;
+}  // namespace transport_field
+
+// Where the transport header starts: 20 to 60.
+struct TransportOffset {
+    std::size_t value;
+};
+
+inline constexpr std::size_t min_ipv4_header = 20;
+inline constexpr std::size_t max_ipv4_header = 60;  // a 4-bit length in 32-bit words
+
+// The header length the datagram gives (4 x IHL) when it is at least 20 and
+// within the received bytes; otherwise 20, as for a header without options.
+constexpr TransportOffset transport_offset(PacketBytes packet, int length) {
+    const std::size_t header = std::size_t{packet[packet_offset::version_and_length]} % 16 * 4;
+    const bool usable =
+        header >= min_ipv4_header && length >= 0 && header <= static_cast<std::size_t>(length);
+    return TransportOffset{usable ? header : min_ipv4_header};
+}
+
+template <std::size_t Field>
+constexpr std::uint8_t read_transport_u8(PacketBytes packet, TransportOffset at) {
+    static_assert(max_ipv4_header + Field + 1 <= packet_buffer_size, "read past the buffer");
+    return packet[at.value + Field];
+}
+
+template <std::size_t Field>
+constexpr std::uint16_t read_transport_be16(PacketBytes packet, TransportOffset at) {
+    static_assert(max_ipv4_header + Field + 2 <= packet_buffer_size, "read past the buffer");
+    return static_cast<std::uint16_t>(packet[at.value + Field] << 8 | packet[at.value + Field + 1]);
+}
+
+template <std::size_t Field>
+constexpr std::uint32_t read_transport_be32(PacketBytes packet, TransportOffset at) {
+    static_assert(max_ipv4_header + Field + 4 <= packet_buffer_size, "read past the buffer");
+    const std::size_t i = at.value + Field;
+    return std::uint32_t{packet[i]} << 24 | std::uint32_t{packet[i + 1]} << 16 |
+           std::uint32_t{packet[i + 2]} << 8 | std::uint32_t{packet[i + 3]};
+}
+
+template <std::size_t Field>
+constexpr AddressBytes read_transport_address(PacketBytes packet, TransportOffset at) {
+    static_assert(max_ipv4_header + Field + 4 <= packet_buffer_size, "read past the buffer");
+    const std::size_t i = at.value + Field;
+    return AddressBytes{{packet[i], packet[i + 1], packet[i + 2], packet[i + 3]}};
+}

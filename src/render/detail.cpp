@@ -1,5 +1,5 @@
 // The detail view: the IPv4 header (RFC 791) field by field, then the ICMP
-// (RFC 792), TCP (RFC 793) or UDP (RFC 768) header read at offset 20.
+// (RFC 792), TCP (RFC 793) or UDP (RFC 768) header that follows it.
 #include "render/detail.hpp"
 
 #include <cstddef>
@@ -89,8 +89,8 @@ void put_address_line(DetailText* out, const EndpointAddresses& address) {
 }
 
 // ">>> ICMP HEAD\n" and the type's lines.
-void put_icmp_block(DetailText* out, PacketBytes packet) {
-    const std::uint8_t type = read_u8<packet_offset::icmp_type>(packet);
+void put_icmp_block(DetailText* out, PacketBytes packet, TransportOffset at) {
+    const std::uint8_t type = read_transport_u8<transport_field::icmp_type>(packet, at);
     put_literal(out, ">>> ICMP HEAD\n");
 
     if (type >= icmp_type_name_slots) {
@@ -115,8 +115,9 @@ void put_icmp_block(DetailText* out, PacketBytes packet) {
         put_char(out, '\n');
     } else if (type == icmp_redirect) {
         // "ICMP Type:\t Redirect datagrams for %sGateway IP:\t %d.%d.%d.%d.\n"
-        const std::uint8_t code = read_u8<packet_offset::icmp_code>(packet);
-        const AddressBytes gateway = read_address<packet_offset::icmp_gateway>(packet);
+        const std::uint8_t code = read_transport_u8<transport_field::icmp_code>(packet, at);
+        const AddressBytes gateway =
+            read_transport_address<transport_field::icmp_gateway>(packet, at);
         put_literal(out, "ICMP Type:\t Redirect datagrams for ");
         put_text(out, code < 4 ? redirect_code_texts[code] : redirect_unknown_code_text);
         put_literal(out, "Gateway IP:\t ");
@@ -128,19 +129,19 @@ void put_icmp_block(DetailText* out, PacketBytes packet) {
 // ">>> TCP HEAD\n", the port line, then
 // "Sequence no.:       %04X\nACK no.:            %04X\nData offset:        %u\n"
 // "Flag:               |%s|%s|%s|%s|%s|%s|\n"
-void put_tcp_block(DetailText* out, PacketBytes packet) {
+void put_tcp_block(DetailText* out, PacketBytes packet, TransportOffset at) {
     PortLabels labels;
-    format_port_labels(packet, &labels);
-    const std::uint8_t flags = read_u8<packet_offset::tcp_flags>(packet);
+    format_port_labels(packet, at, &labels);
+    const std::uint8_t flags = read_transport_u8<transport_field::tcp_flags>(packet, at);
 
     put_literal(out, ">>> TCP HEAD\n");
     put_port_line(out, labels);
     put_literal(out, "Sequence no.:       ");
-    put_hex4(out, read_be32<packet_offset::tcp_sequence>(packet));
+    put_hex4(out, read_transport_be32<transport_field::tcp_sequence>(packet, at));
     put_literal(out, "\nACK no.:            ");
-    put_hex4(out, read_be32<packet_offset::tcp_acknowledgement>(packet));
+    put_hex4(out, read_transport_be32<transport_field::tcp_acknowledgement>(packet, at));
     put_literal(out, "\nData offset:        ");
-    put_unsigned(out, read_u8<packet_offset::tcp_data_offset>(packet) >> 4);
+    put_unsigned(out, read_transport_u8<transport_field::tcp_data_offset>(packet, at) >> 4);
     put_literal(out, "\nFlag:               |");
     constexpr struct {
         std::uint8_t bit;
@@ -156,30 +157,31 @@ void put_tcp_block(DetailText* out, PacketBytes packet) {
 
 // ">>> UDP HEAD\n", the port line, then
 // "UDP length:         %u\nCheck sum:          %04Xh\n"
-void put_udp_block(DetailText* out, PacketBytes packet) {
+void put_udp_block(DetailText* out, PacketBytes packet, TransportOffset at) {
     PortLabels labels;
-    format_port_labels(packet, &labels);
+    format_port_labels(packet, at, &labels);
 
     put_literal(out, ">>> UDP HEAD\n");
     put_port_line(out, labels);
     put_literal(out, "UDP length:         ");
-    put_unsigned(out, read_be16<packet_offset::udp_length>(packet));
+    put_unsigned(out, read_transport_be16<transport_field::udp_length>(packet, at));
     put_literal(out, "\nCheck sum:          ");
-    put_hex4(out, read_be16<packet_offset::udp_checksum>(packet));
+    put_hex4(out, read_transport_be16<transport_field::udp_checksum>(packet, at));
     put_literal(out, "h\n");
 }
 
 // The block of the datagram's protocol; none for other protocols.
-void put_transport_block(DetailText* out, PacketBytes packet) {
+void put_transport_block(DetailText* out, PacketBytes packet, int length) {
+    const TransportOffset at = transport_offset(packet, length);
     switch (read_u8<packet_offset::protocol>(packet)) {
         case protocol_icmp:
-            put_icmp_block(out, packet);
+            put_icmp_block(out, packet, at);
             break;
         case protocol_tcp:
-            put_tcp_block(out, packet);
+            put_tcp_block(out, packet, at);
             break;
         case protocol_udp:
-            put_udp_block(out, packet);
+            put_udp_block(out, packet, at);
             break;
         default:
             break;
@@ -188,7 +190,7 @@ void put_transport_block(DetailText* out, PacketBytes packet) {
 
 }  // namespace
 
-void print_detail(std::FILE* stream, PacketBytes packet, int /*length*/, const LocalTime& time) {
+void print_detail(std::FILE* stream, PacketBytes packet, int length, const LocalTime& time) {
     const std::uint8_t protocol = read_u8<packet_offset::protocol>(packet);
     const char* description = protocol_description(protocol);
     if (description == nullptr) {
@@ -228,18 +230,17 @@ void print_detail(std::FILE* stream, PacketBytes packet, int /*length*/, const L
     put_literal(&out, ")\nCheck sum:          ");
     put_hex4(&out, read_be16<packet_offset::header_checksum>(packet));
     put_literal(&out, "h\n");
-    put_transport_block(&out, packet);
+    put_transport_block(&out, packet, length);
     write_text(stream, out);
 }
 
-std::size_t format_console_echo(char (&text)[detail_size_limit], PacketBytes packet,
-                                int /*length*/) {
+std::size_t format_console_echo(char (&text)[detail_size_limit], PacketBytes packet, int length) {
     // The address line, a blank line, the transport block.
     DetailText out;
     out.size = 0;
     put_address_line(&out, read_addresses(packet));
     put_char(&out, '\n');
-    put_transport_block(&out, packet);
+    put_transport_block(&out, packet, length);
     std::memcpy(text, out.text, out.size);
     return out.size;
 }

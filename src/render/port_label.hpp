@@ -20,11 +20,13 @@ struct PortLabels {
     char destination[port_label_size];
 };
 
-// The labels of the two 16-bit words at offsets 20 and 22, whatever the
+// The labels of the transport header's first two 16-bit words, whatever the
 // protocol.
-inline void format_port_labels(PacketBytes packet, PortLabels* labels) {
-    format_port_label(read_be16<packet_offset::source_port>(packet), labels->source);
-    format_port_label(read_be16<packet_offset::destination_port>(packet), labels->destination);
+inline void format_port_labels(PacketBytes packet, TransportOffset at, PortLabels* labels) {
+    format_port_label(read_transport_be16<transport_field::source_port>(packet, at),
+                      labels->source);
+    format_port_label(read_transport_be16<transport_field::destination_port>(packet, at),
+                      labels->destination);
 }
 
 // "Port src->dst:      [%s] >> [%s]\n"

@@ -1,5 +1,5 @@
 // The summary view: ports, time, protocol, endpoints and length of one IPv4
-// datagram (RFC 791 header, ports at offset 20 as in RFC 793 and RFC 768).
+// datagram (RFC 791 header, then the ports of RFC 793 and RFC 768).
 #include "render/summary.hpp"
 
 #include "render/port_label.hpp"
@@ -15,9 +15,9 @@ using SummaryText = TextBuffer<summary_size_limit>;
 
 }  // namespace
 
-void print_port_line(std::FILE* stream, PacketBytes packet) {
+void print_port_line(std::FILE* stream, PacketBytes packet, int length) {
     PortLabels labels;
-    format_port_labels(packet, &labels);
+    format_port_labels(packet, transport_offset(packet, length), &labels);
     SummaryText out;
     out.size = 0;
     put_port_line(&out, labels);
@@ -28,7 +28,7 @@ void print_summary(std::FILE* stream, PacketBytes packet, int length, const Loca
     // The port line and the summary line show the same two labels: build them
     // once and write both lines with one call.
     PortLabels labels;
-    format_port_labels(packet, &labels);
+    format_port_labels(packet, transport_offset(packet, length), &labels);
 
     const char* keyword = protocol_keyword(read_u8<packet_offset::protocol>(packet));
     if (keyword == nullptr) {

@@ -11,7 +11,7 @@
 // The most bytes one summary (port line and summary line) can take.
 inline constexpr std::size_t summary_size_limit = 512;
 
-void print_port_line(std::FILE* stream, PacketBytes packet);
+void print_port_line(std::FILE* stream, PacketBytes packet, int length);
 
 // `time` is the clock reading the line shows (its time of day).
 void print_summary(std::FILE* stream, PacketBytes packet, int length, const LocalTime& time);

@@ -90,7 +90,7 @@ LocalClock loop_clock{};
 
 void render_as_the_loop_does(const MonitorOptions& options, const PacketBuffer& packet,
                              std::FILE* log, std::FILE* console) {
-    if (!packet_passes_filter(capture_filter_of(options), packet.bytes)) {
+    if (!packet_passes_filter(capture_filter_of(options), packet.bytes, packet.length)) {
         return;
     }
     const LocalTime now = local_time_of(&loop_clock, platform_wall_clock());

@@ -138,21 +138,33 @@ TEST(PacketFilter, Cases) {
             buffer.bytes[20 + i] = c.ports[i];
         }
         buffer.length = 40;
-        EXPECT_EQ(packet_passes_filter(filter, buffer.bytes), c.passes) << c.name;
+        EXPECT_EQ(packet_passes_filter(filter, buffer.bytes, buffer.length), c.passes) << c.name;
     }
 }
 
-TEST(PacketFilter, HeaderLengthFieldIsIgnored) {
-    // A 24-byte header announced: the ports are still read at offsets 20-23.
-    PacketBuffer buffer{};
-    buffer.bytes[0] = 0x46;
-    for (int i = 0; i < 4; ++i) {
-        buffer.bytes[20 + i] = any_ports[i];
+// The ports follow the header length the datagram gives, when it is at least
+// 20 and within the received bytes; otherwise they are read at 20.
+TEST(PacketFilter, PortsFollowTheHeaderLength) {
+    struct {
+        std::uint8_t first_byte;
+        int length;
+        std::size_t ports_at;  // where the port 0x5678 is put
+        bool passes;
+    } const header_cases[] = {
+        {0x45, 40, 20, true},  {0x46, 44, 24, true},  {0x46, 44, 20, false}, {0x4F, 64, 60, true},
+        {0x4F, 64, 20, false}, {0x46, 23, 20, true},  {0x4F, 59, 20, true},  {0x44, 40, 20, true},
+        {0x40, 40, 20, true},  {0x44, 40, 16, false}, {0x46, 24, 24, true},  {0x46, 24, 22, false},
+    };
+    for (const auto& c : header_cases) {
+        PacketBuffer buffer{};
+        buffer.bytes[0] = c.first_byte;
+        buffer.bytes[c.ports_at] = 0x56;
+        buffer.bytes[c.ports_at + 1] = 0x78;
+        EXPECT_EQ(packet_passes_filter(make_capture_filter(0, 0, 0x5678), buffer.bytes, c.length),
+                  c.passes)
+            << std::hex << int{c.first_byte} << std::dec << " length " << c.length << " at "
+            << c.ports_at;
     }
-    EXPECT_TRUE(packet_passes_filter(make_capture_filter(0, 0, 0x5678), buffer.bytes));
-    buffer.bytes[24] = 0x9A;
-    buffer.bytes[25] = 0xBC;
-    EXPECT_FALSE(packet_passes_filter(make_capture_filter(0, 0, 0x9ABC), buffer.bytes));
 }
 
 }  // namespace

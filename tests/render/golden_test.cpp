@@ -116,7 +116,7 @@ bool render_views(std::FILE* stream, const std::string& views, PacketBytes packe
         if (view == "summary") {
             print_summary(stream, packet, length, render_test::fixed_summary_time);
         } else if (view == "port") {
-            print_port_line(stream, packet);
+            print_port_line(stream, packet, length);
         } else if (view == "detail") {
             print_detail(stream, packet, length, render_test::fixed_detail_time);
         } else if (view == "echo") {

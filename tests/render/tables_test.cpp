@@ -212,15 +212,35 @@ TEST(ProtocolTable, NumbersAbove100HaveNoRow) {
     }
 }
 
-TEST(IcmpTypeNames, NamedSlotsAndTheEmptyLastSlot) {
-    EXPECT_STREQ(IcmpTypeNames[0], "echo reply(ping)");
-    EXPECT_STREQ(IcmpTypeNames[1], "Host unreachable");
-    EXPECT_STREQ(IcmpTypeNames[5], "redirect (route change)");
-    EXPECT_STREQ(IcmpTypeNames[8], "echo request(ping)");
-    EXPECT_STREQ(IcmpTypeNames[18], "address mask reply");
-    EXPECT_EQ(IcmpTypeNames[19], nullptr);
-    for (int type = 0; type < 19; ++type) {
-        EXPECT_NE(IcmpTypeNames[type], nullptr) << type;
+TEST(IcmpTypeNames, EverySlot) {
+    const char* const expected[icmp_type_name_slots] = {
+        "echo reply(ping)",
+        "Host unreachable",
+        "undefined",
+        "destination unreachable",
+        "source quench",
+        "redirect (route change)",
+        "undefined",
+        "undefined",
+        "echo request(ping)",
+        "undefined",
+        "undefined",
+        "time exceeded",
+        "Parameter problem",
+        "timestamp request",
+        "timestamp reply",
+        "undefined",
+        "undefined",
+        "address mask request",
+        "address mask reply",
+        nullptr,  // slot 19 has no text
+    };
+    for (int type = 0; type < icmp_type_name_slots; ++type) {
+        if (expected[type] == nullptr) {
+            EXPECT_EQ(IcmpTypeNames[type], nullptr) << type;
+        } else {
+            EXPECT_STREQ(IcmpTypeNames[type], expected[type]) << type;
+        }
     }
 }
 

@@ -19,6 +19,13 @@ constexpr std::uint16_t jump_equal = BPF_JMP | BPF_JEQ | BPF_K;
 constexpr std::uint16_t jump_greater_equal = BPF_JMP | BPF_JGE | BPF_K;
 constexpr std::uint16_t jump_greater = BPF_JMP | BPF_JGT | BPF_K;
 constexpr std::uint16_t return_constant = BPF_RET | BPF_K;
+// X = 4 * (byte at k & 0x0F): the IPv4 header's length.
+constexpr std::uint16_t load_x_header_length = BPF_LDX | BPF_B | BPF_MSH;
+constexpr std::uint16_t load_x_constant = BPF_LDX | BPF_W | BPF_IMM;
+constexpr std::uint16_t x_to_a = BPF_MISC | BPF_TXA;
+constexpr std::uint16_t subtract = BPF_ALU | BPF_SUB | BPF_K;
+constexpr std::uint16_t jump_greater_equal_x = BPF_JMP | BPF_JGE | BPF_X;
+constexpr std::uint16_t load_half_after_x = BPF_LD | BPF_H | BPF_IND;  // A = 16 bits at X + k
 
 // Ancillary loads: values of the frame that are not in its bytes.
 constexpr std::uint32_t ancillary(int field) {
@@ -28,10 +35,9 @@ constexpr std::uint32_t ancillary(int field) {
 // The fields read, relative to the IPv4 header, and the lengths that hold them.
 constexpr std::uint32_t source_address_at = 12;
 constexpr std::uint32_t destination_address_at = 16;
-constexpr std::uint32_t source_port_at = 20;
-constexpr std::uint32_t destination_port_at = 22;
 constexpr std::uint32_t addresses_end = 20;
-constexpr std::uint32_t ports_end = 24;
+constexpr std::uint32_t shortest_header = 20;
+constexpr std::uint32_t ports_size = 4;  // source and destination port, after the header
 
 // Jump targets, placed as the program is written and resolved at the end.
 enum Label : int {
@@ -40,6 +46,8 @@ enum Label : int {
     drop_label,  // the monitor never sees it
     destination_test,
     address_passed,
+    header_at_20,
+    header_known,
     label_count,
 };
 
@@ -99,13 +107,27 @@ PrefilterProgram build_prefilter(const CaptureFilter& filter, bool loopback) {
     }
     place(&a, address_passed);
 
-    // Either port, whatever the protocol.
+    // Either port, whatever the protocol, in the four bytes after the header:
+    // at 4 x IHL when that is at least 20 and within the frame, else at 20
+    // (transport_offset). A frame too short for both ports goes up.
     if (filter.has_port) {
+        emit(&a, load_x_header_length, 0);
+        emit(&a, x_to_a, 0);
+        emit(&a, jump_greater_equal, shortest_header, next, header_at_20);
         emit(&a, load_length, 0);
-        emit(&a, jump_greater_equal, ports_end, next, keep_label);
-        emit(&a, load_half, source_port_at);
+        emit(&a, jump_greater_equal_x, 0, header_known, next);
+        place(&a, header_at_20);
+        emit(&a, load_x_constant, shortest_header);
+        place(&a, header_known);
+        // length - 4 >= X: both ports lie in the frame. (A frame under 4
+        // bytes wraps here and its load fails, which drops it: the monitor
+        // reads only zeros there, which match no port.)
+        emit(&a, load_length, 0);
+        emit(&a, subtract, ports_size);
+        emit(&a, jump_greater_equal_x, 0, next, keep_label);
+        emit(&a, load_half_after_x, 0);
         emit(&a, jump_equal, filter.port, keep_label, next);
-        emit(&a, load_half, destination_port_at);
+        emit(&a, load_half_after_x, 2);
         emit(&a, jump_equal, filter.port, keep_label, drop_label);
     }
 

@@ -1,10 +1,10 @@
 // The kernel prefilter of the Linux capture socket: a classic BPF program
 // (SO_ATTACH_FILTER, filter(2) in socket(7)) built from the capture filter.
 // It keeps only IPv4 frames, drops the loopback interface's outgoing copies,
-// and applies the capture filter at the same fixed offsets as
-// packet_passes_filter, so that datagrams the monitor would drop never wake
-// it. It is conservative: a datagram too short for a field it reads goes up to
-// the monitor, whose own filter still decides on every datagram.
+// and applies the capture filter at the same offsets as packet_passes_filter
+// (the ports after the header length the datagram gives), so that datagrams the monitor would drop
+// never wake it. It is conservative: a datagram too short for a field it reads goes up to the
+// monitor, whose own filter still decides on every datagram.
 #pragma once
 
 #include <linux/filter.h>
@@ -17,7 +17,7 @@
 inline constexpr std::uint32_t prefilter_snap_length = 2000;
 
 // Room for the longest program build_prefilter makes.
-inline constexpr int prefilter_max_instructions = 24;
+inline constexpr int prefilter_max_instructions = 32;
 
 struct PrefilterProgram {
     sock_filter instruction[prefilter_max_instructions];

@@ -40,6 +40,12 @@ void platform_catch_stop_signals() {
     action.sa_flags = SA_RESTART;
     sigemptyset(&action.sa_mask);
     for (const int signal_number : stop_signals) {
+        // A signal ignored from the start stays ignored (nohup, a background
+        // job of a shell without job control).
+        struct sigaction current {};
+        if (sigaction(signal_number, nullptr, &current) == 0 && current.sa_handler == SIG_IGN) {
+            continue;
+        }
         sigaction(signal_number, &action, nullptr);
     }
 }

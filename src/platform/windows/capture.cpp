@@ -73,7 +73,7 @@ int platform_receive(CaptureSocket* capture, unsigned char* buffer, int capacity
         fd_set readable;
         FD_ZERO(&readable);
         FD_SET(socket_of(capture), &readable);
-        const timeval wait{wait_ms / 1000, wait_ms % 1000 * 1000};
+        timeval wait{wait_ms / 1000, wait_ms % 1000 * 1000};
         if (select(0, &readable, nullptr, nullptr, &wait) == 0) {
             return receive_nothing;
         }

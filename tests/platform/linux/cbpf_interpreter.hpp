@@ -22,6 +22,7 @@ struct CbpfFrame {
 inline std::uint32_t run_cbpf(const sock_filter* program, int count, const CbpfFrame& frame) {
     const std::uint32_t ancillary_base = static_cast<std::uint32_t>(SKF_AD_OFF);
     std::uint32_t a = 0;
+    std::uint32_t x = 0;
     // Every jump goes forward, so the program ends within `count` steps.
     for (int pc = 0; pc >= 0 && pc < count; ++pc) {
         const sock_filter& insn = program[pc];
@@ -48,8 +49,35 @@ inline std::uint32_t run_cbpf(const sock_filter* program, int count, const CbpfF
                 }
                 break;
             }
+            case BPF_LD | BPF_H | BPF_IND: {
+                // Like the kernel: the offset X + k, computed without wrapping.
+                const std::uint64_t at = std::uint64_t{x} + insn.k;
+                if (at + 2 > frame.length) {
+                    return 0;
+                }
+                a = std::uint32_t{frame.bytes[at]} << 8 | frame.bytes[at + 1];
+                break;
+            }
             case BPF_LD | BPF_W | BPF_LEN:
                 a = frame.length;
+                break;
+            case BPF_LDX | BPF_B | BPF_MSH:
+                if (insn.k >= frame.length) {
+                    return 0;
+                }
+                x = (frame.bytes[insn.k] & 0x0Fu) * 4u;
+                break;
+            case BPF_LDX | BPF_W | BPF_IMM:
+                x = insn.k;
+                break;
+            case BPF_MISC | BPF_TXA:
+                a = x;
+                break;
+            case BPF_ALU | BPF_SUB | BPF_K:
+                a -= insn.k;
+                break;
+            case BPF_JMP | BPF_JGE | BPF_X:
+                pc += a >= x ? insn.jt : insn.jf;
                 break;
             case BPF_JMP | BPF_JEQ | BPF_K:
                 pc += a == insn.k ? insn.jt : insn.jf;

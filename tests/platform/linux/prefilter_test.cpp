@@ -66,7 +66,16 @@ bool monitor_shows(const FilterOptions& options, bool loopback, const Frame& fra
     if (kept > 0) {
         std::memcpy(buffer.bytes, frame.bytes.data(), kept);
     }
-    return packet_passes_filter(filter_of(options), buffer.bytes);
+    return packet_passes_filter(filter_of(options), buffer.bytes, static_cast<int>(kept));
+}
+
+// Whether the frame holds every byte the monitor's filter reads: the
+// addresses, and the ports after the header.
+bool holds_the_fields(const Frame& frame) {
+    PacketBuffer buffer{};
+    const std::size_t kept = std::min(frame.bytes.size(), sizeof buffer.bytes);
+    std::memcpy(buffer.bytes, frame.bytes.data(), kept);
+    return kept >= transport_offset(buffer.bytes, static_cast<int>(kept)).value + 4;
 }
 
 void put_be32(std::vector<std::uint8_t>& bytes, std::size_t at, std::uint32_t value) {
@@ -153,8 +162,15 @@ Frame random_frame(const FilterOptions& options, std::size_t length, std::mt1993
     }
     put_be32(frame.bytes, 12, address_for(options, random));
     put_be32(frame.bytes, 16, address_for(options, random));
-    if (random() % 2 == 0) {
-        put_be16(frame.bytes, random() % 2 == 0 ? 20 : 22, options.filter_port);
+    // Half of them with a header of 20 bytes, the others with any length
+    // the first byte gives (options, or nonsense below 20).
+    if (length > 0 && random() % 2 == 0) {
+        frame.bytes[0] = 0x45;
+    }
+    if (length > 0 && random() % 2 == 0) {
+        const std::size_t header = std::size_t{frame.bytes[0]} % 16 * 4;
+        const std::size_t at = header >= 20 && header <= length ? header : 20;
+        put_be16(frame.bytes, at + (random() % 2 == 0 ? 0 : 2), options.filter_port);
     }
     constexpr std::uint16_t ethertypes[] = {ethertype_ipv4, ethertype_ipv4, ethertype_ipv4,
                                             ethertype_ipv4, 0x86DD,         0x0806};
@@ -187,7 +203,8 @@ TEST(Prefilter, NeverDropsWhatTheMonitorShowsAndDropsTheRestOnceTheFieldsAreTher
                     << "dropped a datagram the monitor shows: length " << size << ", round "
                     << round;
             } else if (frame.protocol != ethertype_ipv4 ||
-                       (loopback && frame.packet_type == PACKET_OUTGOING) || size >= 24) {
+                       (loopback && frame.packet_type == PACKET_OUTGOING) ||
+                       holds_the_fields(frame)) {
                 ++dropped_exactly;
                 ASSERT_EQ(kept, 0u)
                     << "kept a datagram the monitor drops: length " << size << ", round " << round;
