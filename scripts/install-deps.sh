@@ -11,6 +11,8 @@ command -v make >/dev/null 2>&1 || missing="$missing make"
 [ -f /usr/include/gmock/gmock.h ] || missing="$missing libgmock-dev"
 command -v ip >/dev/null 2>&1 || missing="$missing iproute2"
 command -v setpriv >/dev/null 2>&1 || missing="$missing util-linux"
+[ -f /usr/include/pcap/pcap.h ] || missing="$missing libpcap0.8-dev"
+command -v tcpdump >/dev/null 2>&1 || missing="$missing tcpdump"
 
 [ -z "$missing" ] && exit 0
 
