@@ -168,11 +168,12 @@ int receive_error(CaptureSocket* capture, int error) {
         return receive_nothing;
     }
     last_errno = error;
-    if (error == ENXIO || (error == ENETDOWN && !interface_exists(capture->interface_index))) {
-        return receive_interface_gone;
-    }
-    capture->network_down = error == ENETDOWN;
-    return receive_failed;
+    const bool gone =
+        error == ENXIO || (error == ENETDOWN && !interface_exists(capture->interface_index));
+    // Gone is said once; then the socket waits, as for a down interface that
+    // never comes back.
+    capture->network_down = error == ENETDOWN && !gone;
+    return gone ? receive_interface_gone : receive_failed;
 }
 
 // What a received frame gives: its byte count, or nothing where it is not
@@ -194,8 +195,9 @@ int receive_from_queue(CaptureSocket* capture, unsigned char* buffer, int capaci
     socklen_t from_length = sizeof from;
     // A datagram longer than `capacity` is cut to it, and the count is
     // `capacity`.
-    const ssize_t count = recvfrom(socket_of(capture), buffer, static_cast<std::size_t>(capacity),
-                                   MSG_DONTWAIT, reinterpret_cast<sockaddr*>(&from), &from_length);
+    const ssize_t count =
+        recvfrom(socket_of(capture), buffer, static_cast<std::size_t>(capacity > 0 ? capacity : 0),
+                 MSG_DONTWAIT, reinterpret_cast<sockaddr*>(&from), &from_length);
     if (count < 0) {
         return errno == EAGAIN || errno == EWOULDBLOCK ? queue_empty
                                                        : receive_error(capture, errno);
@@ -229,6 +231,7 @@ int platform_receive(CaptureSocket* capture, unsigned char* buffer, int capacity
             break;
         }
         if (capture->network_down && !interface_exists(capture->interface_index)) {
+            capture->network_down = false;
             last_errno = ENODEV;
             return receive_interface_gone;
         }

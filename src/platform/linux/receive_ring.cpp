@@ -138,14 +138,14 @@ RingFrame take_ring_frame(CaptureSocket* capture, unsigned char* buffer, int cap
     std::memcpy(&from, frame + address_offset, sizeof from);
 
     RingFrame taken{0, from.sll_protocol == htons(ETH_P_IP), from.sll_pkttype == PACKET_OUTGOING};
-    // The kernel wrote tp_snaplen bytes at tp_mac; both stay inside the frame
+    // The kernel wrote tp_snaplen bytes at tp_net (in cooked mode tp_mac is the
+    // same place, no link header being kept); both stay inside the frame
     // (it cuts a datagram to the frame), but they are checked all the same.
     std::uint32_t length = header->tp_snaplen;
-    const std::uint32_t at = header->tp_mac;
-    if (at > capture->frame_bytes || length > capture->frame_bytes - at) {
+    const std::uint32_t at = header->tp_net;
+    if (at > capture->frame_bytes || length > capture->frame_bytes - at || capacity <= 0) {
         length = 0;
-    }
-    if (length > static_cast<std::uint32_t>(capacity)) {
+    } else if (length > static_cast<std::uint32_t>(capacity)) {
         length = static_cast<std::uint32_t>(capacity);
     }
     if (taken.ipv4 && length > 0) {
