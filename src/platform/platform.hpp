@@ -106,6 +106,20 @@ struct CaptureSocket {
     int interface_index;
     bool loopback;
     char interface_name[64];  // for messages; empty where the platform has none
+    // Where the kernel hands datagrams over in shared memory (Linux's receive
+    // ring): the mapping, its size, its frames and the next one to read. Null
+    // where each datagram takes a system call.
+    unsigned char* ring;
+    std::size_t ring_bytes;
+    std::uint32_t frame_bytes;
+    std::uint32_t frame_count;
+    std::uint32_t next_frame;
+    // The kernel's drop counters, summed here: it zeroes them at every read.
+    std::uint64_t dropped;
+    std::uint64_t freezes;
+    // The last receive error said the network was down: the interface may be
+    // going away, so an idle wait looks whether it still exists.
+    bool network_down;
 };
 
 // Each returns true on success. On failure the reason is kept for
