@@ -5,6 +5,7 @@
 #include <cstring>
 
 #include "console/messages.hpp"
+#include "net/address.hpp"
 
 int usable_local_addresses(const LocalAddresses& found, const Console& out) {
     switch (found.status) {
@@ -56,6 +57,114 @@ const char* option_value(int argc, const char* const* argv, int* index) {
     return argv[*index];
 }
 
+// Copies `value` into `buffer` (`size` bytes, terminated). False, leaving the
+// buffer alone, when it does not fit: a name is never cut.
+bool copy_name(char* buffer, std::size_t size, const char* value) {
+    const std::size_t length = std::strlen(value);
+    if (length >= size) {
+        return false;
+    }
+    std::memcpy(buffer, value, length + 1);
+    return true;
+}
+
+// Reads --count's value: decimal digits only, 1 to max_count. 0 when the text
+// is not such a number.
+std::uint64_t count_value(const char* text) {
+    std::uint64_t value = 0;
+    if (*text == '\0') {
+        return 0;
+    }
+    for (; *text != '\0'; ++text) {
+        if (*text < '0' || *text > '9') {
+            return 0;
+        }
+        const auto digit = static_cast<std::uint64_t>(*text - '0');
+        if (value > (max_count - digit) / 10u) {
+            return 0;
+        }
+        value = value * 10u + digit;
+    }
+    return value;
+}
+
+// The long options that take a value and the record field each fills.
+enum class LongOption { read, save, count, user, help, version, unknown };
+
+struct LongOptionName {
+    const char* name;
+    LongOption option;
+};
+
+constexpr LongOptionName long_options[] = {
+    {"--read", LongOption::read}, {"--save", LongOption::save}, {"--count", LongOption::count},
+    {"--user", LongOption::user}, {"--help", LongOption::help}, {"--version", LongOption::version},
+};
+
+LongOption long_option_of(const char* argument) {
+    for (const LongOptionName& entry : long_options) {
+        if (std::strcmp(argument, entry.name) == 0) {
+            return entry.option;
+        }
+    }
+    return LongOption::unknown;
+}
+
+// Reads the long option at argv[*index] (and its value). set_up_done to go
+// on, or set_up_usage / set_up_failed to end the parse with.
+int parse_long_option(MonitorOptions& options, int argc, const char* const* argv, int* index,
+                      const Console& out) {
+    const char* argument = argv[*index];
+    const LongOption option = long_option_of(argument);
+    switch (option) {
+        case LongOption::unknown:
+            return set_up_done;
+        case LongOption::help:
+            print_usage(out.stream);
+            return set_up_usage;
+        case LongOption::version:
+            print_version(out.stream);
+            return set_up_usage;
+        case LongOption::read:
+        case LongOption::save:
+        case LongOption::count:
+        case LongOption::user:
+            break;
+    }
+    const char* value = option_value(argc, argv, index);
+    if (value == nullptr) {
+        console_printf(out, fmt_missing_value, argument);
+        return set_up_failed;
+    }
+    bool fits = true;
+    switch (option) {
+        case LongOption::read:
+            fits = copy_name(options.read_path, sizeof options.read_path, value);
+            break;
+        case LongOption::save:
+            fits = copy_name(options.save_path, sizeof options.save_path, value);
+            break;
+        case LongOption::user:
+            fits = copy_name(options.user_name, sizeof options.user_name, value);
+            break;
+        case LongOption::count:
+            options.count = count_value(value);
+            if (options.count == 0) {
+                console_text(out, msg_bad_count);
+                return set_up_failed;
+            }
+            break;
+        default:
+            break;
+    }
+    if (!fits) {
+        const int most = option == LongOption::user ? user_name_size - 1 : capture_path_size - 1;
+        console_printf(out, fmt_name_too_long, argument, most);
+        return set_up_failed;
+    }
+    return set_up_done;
+}
+
 }  // namespace
 
 int parse_command_line(MonitorOptions& options, int argc, const char* const* argv,
@@ -63,13 +172,20 @@ int parse_command_line(MonitorOptions& options, int argc, const char* const* arg
     for (int i = 1; i < argc; ++i) {
         const char* argument = argv[i];
         if (argument[0] != '-' && argument[0] != '/') {
-            const std::uint32_t address = platform_inet_addr(argument);
-            if (address == 0) {
+            std::uint32_t address = 0;
+            if (!parse_dotted_quad(argument, &address) || address == 0) {
                 console_text(out, msg_bad_bind_address);
                 return set_up_failed;
             }
             options.listen_address = address;
             break;
+        }
+        if (argument[0] == '-' && argument[1] == '-') {
+            const int result = parse_long_option(options, argc, argv, &i, out);
+            if (result != set_up_done) {
+                return result;
+            }
+            continue;
         }
         switch (argument[1]) {
             case 'b':
@@ -84,12 +200,10 @@ int parse_command_line(MonitorOptions& options, int argc, const char* const* arg
                     console_text(out, msg_missing_log_name);
                     return set_up_failed;
                 }
-                std::size_t length = 0;
-                while (length < log_path_size - 1 && value[length] != '\0') {
-                    ++length;
+                if (!copy_name(options.log_path, sizeof options.log_path, value)) {
+                    console_printf(out, fmt_name_too_long, "-f", log_path_size - 1);
+                    return set_up_failed;
                 }
-                std::memcpy(options.log_path, value, length);
-                options.log_path[length] = '\0';
                 break;
             }
             case 'h':
@@ -97,8 +211,8 @@ int parse_command_line(MonitorOptions& options, int argc, const char* const* arg
                 return set_up_usage;
             case 'i': {
                 const char* value = option_value(argc, argv, &i);
-                const std::uint32_t address = value == nullptr ? 0 : platform_inet_addr(value);
-                if (address == 0) {
+                std::uint32_t address = 0;
+                if (value == nullptr || !parse_dotted_quad(value, &address) || address == 0) {
                     console_text(out, msg_bad_filter_address);
                     return set_up_failed;
                 }
@@ -174,4 +288,12 @@ void print_options(std::FILE* stream, const MonitorOptions& options) {
                  unsigned{first.byte[3]}, unsigned{last >> 24 & 0xFFu},
                  unsigned{last >> 16 & 0xFFu}, unsigned{last >> 8 & 0xFFu}, unsigned{last & 0xFFu},
                  unsigned{options.filter_port});
+}
+
+void print_version(std::FILE* stream) {
+    std::fputs("pktwatch " PKTWATCH_VERSION "\n", stream);
+}
+
+bool version_only(int argc, const char* const* argv) {
+    return argc == 2 && std::strcmp(argv[1], "--version") == 0;
 }

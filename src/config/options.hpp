@@ -9,6 +9,10 @@
 #include "platform/platform.hpp"
 
 inline constexpr int log_path_size = 260;
+// The capture files of --read and --save: the same room as the log's name.
+inline constexpr int capture_path_size = log_path_size;
+// The user name of --user.
+inline constexpr int user_name_size = 256;
 
 struct MonitorOptions {
     std::uint32_t listen_address;  // network byte order
@@ -18,6 +22,12 @@ struct MonitorOptions {
     std::uint32_t filter_width;    // addresses in the range minus one
     std::uint16_t filter_port;     // 0 = no port filter
     char log_path[log_path_size];  // empty = no log file
+
+    // The long options; not in the options report.
+    char read_path[capture_path_size];  // --read: a capture file instead of a live interface
+    char save_path[capture_path_size];  // --save: the capture file the shown datagrams go to
+    std::uint64_t count;                // --count: datagrams to show, then end; 0 = no end
+    char user_name[user_name_size];     // --user: whom the monitor runs as once capturing
 };
 
 // The local addresses found once at start-up, and how the lookup went.
@@ -44,13 +54,21 @@ constexpr CaptureFilter capture_filter_of(const MonitorOptions& options) {
 
 // What parse_command_line and run_setup_dialogue return.
 inline constexpr int set_up_done = 1;     // the options are filled: monitor
-inline constexpr int set_up_usage = 0;    // -h: the usage was printed, end
+inline constexpr int set_up_usage = 0;    // -h, --help, --version: printed, end
 inline constexpr int set_up_failed = -1;  // a bad value, or no address chosen: end
 
-// set_up_done, set_up_usage (-h) or set_up_failed (a bad argument, after its
-// message on `out`).
+// The largest --count.
+inline constexpr std::uint64_t max_count = std::uint64_t{1} << 63;
+
+// set_up_done, set_up_usage (-h, --help, --version) or set_up_failed (a bad
+// argument, after its message on `out`).
 int parse_command_line(MonitorOptions& options, int argc, const char* const* argv,
                        const Console& out);
 
 void print_usage(std::FILE* stream = stdout);
+
+// "pktwatch VERSION\n". Asked for alone (`pktwatch --version`), it is all the
+// program prints: version_only tells.
+void print_version(std::FILE* stream);
+bool version_only(int argc, const char* const* argv);
 void print_options(std::FILE* stream, const MonitorOptions& options);

@@ -44,6 +44,8 @@ struct Loop {
     CaptureFilter filter;
     std::FILE* accounts;   // the log, or standard output
     const char* log_path;  // nullptr without a log
+    CaptureFileWriter* save;
+    const char* save_path;
     std::size_t account_limit;
     std::size_t pending;  // at most this many bytes wait in `accounts`'s buffer
     bool has_pending;
@@ -118,7 +120,11 @@ void flush_echoes(Loop* loop) {
 
 bool flush_all(Loop* loop) {
     loop->has_pending = false;
-    const bool written = flush_accounts(loop);
+    bool written = flush_accounts(loop);
+    if (loop->save != nullptr && !platform_flush_save_file(loop->save)) {
+        std::fprintf(stderr, "pktwatch: capture file %s: cannot write it\n", loop->save_path);
+        written = false;
+    }
     flush_echoes(loop);
     return written;
 }
@@ -135,9 +141,10 @@ void gather_echo(Loop* loop, const PacketBuffer& packet) {
     echo.end[echo.count++] = echo.size;
 }
 
-// Writes the account of one accepted datagram; false when it could not be
-// written.
-bool show(Loop* loop, const PacketBuffer& packet, const LocalTime& time) {
+// Writes the account of one accepted datagram (and keeps the datagram in the
+// capture file being saved); false when it could not be written.
+bool show(Loop* loop, const PacketBuffer& packet, std::uint32_t original_length, WallClock stamp) {
+    const LocalTime time = local_time_of(&loop->clock, stamp);
     // The buffer never takes part of an account: it is written out first
     // when the next one might not fit whole.
     if (loop->pending + loop->account_limit > stream_buffer_size && !flush_accounts(loop)) {
@@ -153,6 +160,11 @@ bool show(Loop* loop, const PacketBuffer& packet, const LocalTime& time) {
         print_hex_dump(loop->accounts, packet.bytes, packet.length);
     }
     loop->pending += loop->account_limit;
+    if (loop->save != nullptr &&
+        !platform_save_datagram(loop->save, packet, original_length, stamp)) {
+        std::fprintf(stderr, "pktwatch: capture file %s: cannot write it\n", loop->save_path);
+        return false;
+    }
     if (loop->log_path != nullptr) {
         gather_echo(loop, packet);
     }
@@ -167,6 +179,9 @@ bool show(Loop* loop, const PacketBuffer& packet, const LocalTime& time) {
 // Once a second: a line on standard error when the kernel dropped more
 // datagrams since the last look.
 void report_new_drops(Loop* loop, CaptureSocket* capture) {
+    if (capture == nullptr) {
+        return;
+    }
     const std::int64_t second = loop->now_ns / 1'000'000'000;
     if (second == loop->drops_checked_second) {
         return;
@@ -184,7 +199,9 @@ void report_new_drops(Loop* loop, CaptureSocket* capture) {
 // The summary line of what the loop counted, on standard error.
 void report_counts(const Loop& loop, CaptureSocket* capture) {
     const LoopCounts& c = loop.counts;
-    const CaptureDrops drops = platform_capture_drops(capture);
+    // A capture file has no kernel to drop anything.
+    const CaptureDrops drops =
+        capture != nullptr ? platform_capture_drops(capture) : CaptureDrops{0, 0, true};
     std::fflush(stdout);
     if (drops.counted) {
         std::fprintf(stderr,
@@ -206,15 +223,48 @@ void report_counts(const Loop& loop, CaptureSocket* capture) {
     }
 }
 
+// The next datagram of a capture file into `packet`: its length, 0 for a
+// record without one, -1 at the end of the file, -2 (after a line saying
+// why) for a bad record.
+int read_record(CaptureFileReader* file, PacketBuffer* packet, WallClock* stamp) {
+    char reason[256];
+    switch (platform_read_capture_file(file, packet, stamp, reason, sizeof reason)) {
+        case CaptureFileRead::datagram:
+            return packet->length;
+        case CaptureFileRead::skipped:
+            return 0;
+        case CaptureFileRead::end:
+            return -1;
+        case CaptureFileRead::error:
+            break;
+    }
+    std::fflush(stdout);
+    std::fprintf(stderr, "pktwatch: %s: %s\n", file->path, reason);
+    return -2;
+}
+
+// Writes out what is pending and says what was counted: the end of a capture
+// file or of the count asked for.
+int end_loop(Loop* loop, CaptureSocket* capture) {
+    if (!flush_all(loop)) {
+        return monitor_failed;
+    }
+    report_counts(*loop, capture);
+    return monitor_ended;
+}
+
 }  // namespace
 
-int run_receive_loop(CaptureSocket* capture, const MonitorOptions& options,
+int run_receive_loop(const DatagramSource& source, const MonitorOptions& options,
                      const CaptureFilter& filter, const AccountOutput& output) {
+    CaptureSocket* const capture = source.capture;
     Loop loop{};
     loop.options = &options;
     loop.filter = filter;
     loop.accounts = output.log != nullptr ? output.log : stdout;
     loop.log_path = output.log != nullptr ? output.log_path : nullptr;
+    loop.save = output.save;
+    loop.save_path = output.save_path;
     loop.account_limit = account_limit(options);
     loop.drops_checked_second = -1;
     loop.now_ns = nanoseconds_of(platform_wall_clock());
@@ -227,8 +277,11 @@ int run_receive_loop(CaptureSocket* capture, const MonitorOptions& options,
             report_counts(loop, capture);
             platform_end_by_signal(signal);
         }
-        if (loop.has_pending && (!platform_datagram_waiting(capture) ||
-                                 loop.now_ns - loop.first_pending_ns >= hold_limit_ns)) {
+        // A capture file is one backlog: its accounts go out as the buffer
+        // fills, and at its end.
+        if (capture != nullptr && loop.has_pending &&
+            (!platform_datagram_waiting(capture) ||
+             loop.now_ns - loop.first_pending_ns >= hold_limit_ns)) {
             if (!flush_all(&loop)) {
                 return monitor_failed;
             }
@@ -238,23 +291,39 @@ int run_receive_loop(CaptureSocket* capture, const MonitorOptions& options,
         // The bytes beyond a datagram read as zero: only the last one's need
         // clearing.
         std::memset(packet.bytes, 0, static_cast<std::size_t>(last_length));
-        last_length = 0;
-        const int result = platform_receive(capture, packet.bytes, packet_buffer_size,
-                                            loop.has_pending ? 0 : idle_wait_ms);
-        if (result == receive_interface_gone) {
-            flush_all(&loop);
-            std::fflush(stdout);
-            std::fprintf(
-                stderr, "pktwatch: the interface %s is gone\n",
-                capture->interface_name[0] != '\0' ? capture->interface_name : "being watched");
-            return monitor_failed;
-        }
-        if (result <= 0) {
-            // A frame that was not handed on may have left its bytes.
-            last_length = packet_buffer_size;
-            if (!loop.has_pending) {
+        last_length = packet_buffer_size;  // until a receive says how much it wrote
+        WallClock stamp{};
+        std::uint32_t original_length = 0;
+        int result = 0;
+        if (capture != nullptr) {
+            result = platform_receive(capture, packet.bytes, packet_buffer_size,
+                                      loop.has_pending ? 0 : idle_wait_ms);
+            if (result == receive_interface_gone) {
+                flush_all(&loop);
+                std::fflush(stdout);
+                std::fprintf(
+                    stderr, "pktwatch: the interface %s is gone\n",
+                    capture->interface_name[0] != '\0' ? capture->interface_name : "being watched");
+                return monitor_failed;
+            }
+            if (result > 0) {
+                stamp = platform_wall_clock();
+                original_length = static_cast<std::uint32_t>(result);
+            } else if (!loop.has_pending) {
                 loop.now_ns = nanoseconds_of(platform_wall_clock());
             }
+        } else {
+            result = read_record(source.file, &packet, &stamp);
+            if (result == -1) {
+                return end_loop(&loop, capture);
+            }
+            if (result == -2) {
+                flush_all(&loop);
+                return monitor_failed;
+            }
+            original_length = source.file->original_length;
+        }
+        if (result <= 0) {
             continue;
         }
         packet.length = result > packet_buffer_size ? packet_buffer_size : result;
@@ -264,10 +333,12 @@ int run_receive_loop(CaptureSocket* capture, const MonitorOptions& options,
             ++loop.counts.filtered_out;
             continue;
         }
-        const WallClock now = platform_wall_clock();
-        loop.now_ns = nanoseconds_of(now);
-        if (!show(&loop, packet, local_time_of(&loop.clock, now))) {
+        loop.now_ns = capture != nullptr ? nanoseconds_of(stamp) : loop.now_ns;
+        if (!show(&loop, packet, original_length, stamp)) {
             return monitor_failed;
+        }
+        if (options.count != 0 && loop.counts.shown >= options.count) {
+            return end_loop(&loop, capture);
         }
     }
 }

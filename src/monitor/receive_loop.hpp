@@ -8,6 +8,7 @@
 
 #include "config/options.hpp"
 #include "net/capture_filter.hpp"
+#include "platform/capture_file.hpp"
 #include "platform/platform.hpp"
 
 // The buffer of the log and of standard output: larger than the longest
@@ -23,14 +24,25 @@ struct LoopCounts {
     std::uint64_t echoes_skipped;  // console echoes the console could not take in time
 };
 
-// Where the accounts go: the log file, or standard output when there is none.
+// Where the datagrams come from: the capture socket, or a capture file.
+struct DatagramSource {
+    CaptureSocket* capture;   // nullptr when reading a file
+    CaptureFileReader* file;  // nullptr when capturing
+};
+
+// Where the accounts go: the log file, or standard output when there is none;
+// and the capture file that keeps the shown datagrams, if any.
 struct AccountOutput {
-    std::FILE* log;        // nullptr: no log file
-    const char* log_path;  // for messages
+    std::FILE* log;           // nullptr: no log file
+    const char* log_path;     // for messages
+    CaptureFileWriter* save;  // nullptr: none
+    const char* save_path;    // for messages
 };
 
 // Receives, filters and writes accounts until a stop signal (then the
-// process ends as that signal ends it, after the summary), a write that
-// fails or the interface going away (then it returns monitor_failed).
-int run_receive_loop(CaptureSocket* capture, const MonitorOptions& options,
+// process ends as that signal ends it, after the summary), the end of the
+// capture file or the count of accounts asked for (monitor_ended, after the
+// summary), or a write that fails, a bad record or the interface going away
+// (monitor_failed, after a line saying why).
+int run_receive_loop(const DatagramSource& source, const MonitorOptions& options,
                      const CaptureFilter& filter, const AccountOutput& output);

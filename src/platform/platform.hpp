@@ -30,13 +30,16 @@ void platform_cleanup();
 
 // --- Local host --------------------------------------------------------------
 
-inline constexpr int max_local_addresses = 64;
+inline constexpr int max_local_addresses = 256;
 
 // The local host's IPv4 addresses, network byte order, in the platform's order
 // (on Linux non-loopback first, loopback last; on Windows the system's order).
+// With more addresses than the list holds, the loopback addresses keep their
+// room and `left_out` tells how many others did not fit.
 struct LocalAddressList {
     std::uint32_t address[max_local_addresses];
     int count;
+    int left_out;
 };
 
 enum class LocalAddressStatus {
@@ -166,3 +169,19 @@ struct PlatformError {
 };
 
 PlatformError platform_last_error();
+
+// --- Privileges and output files ----------------------------------------------
+
+// Gives up what the capture socket needed, once it is bound and configured:
+// switches to `user_name` (nullptr: the user who started the monitor through
+// sudo, if it was; "root" or uid 0 stays root), then drops every capability
+// and sets no_new_privs. False, with the reason in `reason` (`size` bytes),
+// when that could not be done.
+bool platform_drop_privileges(const char* user_name, char* reason, std::size_t size);
+
+// Opens an output file (the log, a capture file being saved) for writing,
+// created owner-only or truncated: never through a symbolic link as its last
+// part, never a file that belongs to another user (a device is allowed), not
+// passed on to programs the monitor would start. nullptr, with the reason in
+// `reason` (`size` bytes), when it is refused or cannot be opened.
+std::FILE* platform_open_log_file(const char* path, char* reason, std::size_t size);

@@ -55,12 +55,12 @@ LocalAddresses fake_local() {
 
 void one_address() {
     fake_status = LocalAddressStatus::ok;
-    fake_list = {{ip(192, 168, 0, 5)}, 1};
+    fake_list = {{ip(192, 168, 0, 5)}, 1, 0};
 }
 
 void three_addresses() {
     fake_status = LocalAddressStatus::ok;
-    fake_list = {{ip(192, 168, 0, 5), ip(10, 0, 0, 2), ip(127, 0, 0, 1)}, 3};
+    fake_list = {{ip(192, 168, 0, 5), ip(10, 0, 0, 2), ip(127, 0, 0, 1)}, 3, 0};
 }
 
 class DialogueTest : public testing::Test {
@@ -167,6 +167,16 @@ TEST_F(DialogueTest, ThreeAddressesRefuseThenChooseSecond) {
     EXPECT_EQ(options.listen_address, ip(10, 0, 0, 2));
 }
 
+TEST_F(DialogueTest, AddressesLeftOutOfTheListAreMentioned) {
+    three_addresses();
+    fake_list.left_out = 300;
+    ASSERT_EQ(run("n\nn\nn\nn\nn\n2\n"), 1);
+    EXPECT_EQ(transcript,
+              q_log + q_address + q_port + q_detail + q_dump + list3 +
+                  "300 more local addresses are not listed.\n" + choose3 +
+                  expected_report(false, false, "", "10.0.0.2", "0.0.0.0", "0.0.0.0", 0));
+}
+
 TEST_F(DialogueTest, LastLineWithoutLineEndIsAnAnswer) {
     three_addresses();
     ASSERT_EQ(run("n\nn\nn\nn\nn\n-3\n3"), 1);
@@ -244,19 +254,48 @@ TEST(YesNo, OverlongAnswerDiscardsTheRestOfItsLine) {
     }
 }
 
-TEST_F(DialogueTest, OverlongLogNameKeepsWhatFits) {
+TEST_F(DialogueTest, OverlongLogNameIsAskedAgainNotCut) {
+    const std::string too_long = "The name is longer than 259 bytes; enter a shorter one.\n";
     for (const std::size_t length : text_lengths) {
-        // A name of "n"s: a leaked tail would refuse the address filter.
         const std::string name(length, 'n');
-        ASSERT_EQ(run("\n" + name + "\n\n10.0.0.1\n1\n\n\n\n"), 1) << length;
-        EXPECT_EQ(std::string(options.log_path), name.substr(0, 259)) << length;
-        EXPECT_EQ(options.filter_address, ip(10, 0, 0, 1)) << length;
-        EXPECT_EQ(transcript, q_log + log_name_prompt + q_address + address_prompt +
-                                  address_confirm("0100000A") + count_prompt + count_confirm("1") +
-                                  q_port + q_detail + q_dump + list1 +
-                                  expected_report(true, true, name.substr(0, 259), "192.168.0.5",
-                                                  "10.0.0.1", "10.0.0.1", 0))
+        const bool fits = length <= 259;
+        ASSERT_EQ(run("\n" + name + "\n" + (fits ? "" : "short.log\n") + "n\n\n\n"), 1) << length;
+        const std::string kept = fits ? name : "short.log";
+        EXPECT_EQ(std::string(options.log_path), kept) << length;
+        EXPECT_EQ(transcript,
+                  q_log + log_name_prompt + (fits ? "" : too_long + log_name_prompt) + q_address +
+                      q_port + q_detail + q_dump + list1 +
+                      expected_report(true, true, kept, "192.168.0.5", "0.0.0.0", "0.0.0.0", 0))
             << length;
+    }
+}
+
+// Answer files written on Windows end their lines with "\r\n"; an endless
+// line (standard input from /dev/zero) ends the input instead of the program.
+TEST_F(DialogueTest, CarriageReturnsAndEndlessLines) {
+    const struct {
+        const char* name;
+        std::string input;
+        int result;
+        std::string log;
+        std::uint16_t port;
+    } cases[] = {
+        {"crlf", "y\r\na.log\r\nn\r\ny\r\n80\r\nn\r\nn\r\n", 1, "a.log", 80},
+        {"inner_return_kept", "\r\nb\rc.log\r\nn\r\n", 1, "b\rc.log", 0},
+        {"lone_return_at_end", "\r\nd.log\r", -1, "d.log", 0},
+        {"one_mib_line_is_an_answer", "\n" + std::string(1 << 20, 'x') + "\ne.log\nn\n", 1, "e.log",
+         0},
+        {"longer_line_ends_input", "\n" + std::string((1 << 20) + 1, 'x') + "\ne.log\n", -1, "", 0},
+        {"zeros_end_input", std::string(3 << 20, '\0'), -1, "", 0},
+    };
+    for (const auto& c : cases) {
+        EXPECT_EQ(run(c.input), c.result) << c.name;
+        EXPECT_EQ(std::string(options.log_path), c.log) << c.name;
+        EXPECT_EQ(options.filter_port, c.port) << c.name;
+        if (c.result == -1) {
+            EXPECT_EQ(transcript.substr(transcript.size() - input_ended.size()), input_ended)
+                << c.name;
+        }
     }
 }
 

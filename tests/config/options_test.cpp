@@ -42,6 +42,7 @@ const std::string bad_log = "ERR: -f ファイル名を指定してください.
 const std::string bad_i = "ERR: -i IPアドレスを正しく指定してください.";
 const std::string bad_p = "ERR: -p ポート番号を正しく指定してください.";
 const std::string bad_w = "ERR: -w IPアドレスの幅を正しく指定してください.";
+const std::string bad_count = "ERR: --count takes a number from 1 to 9223372036854775808.\n";
 
 struct CommandLineCase {
     const char* name;
@@ -56,6 +57,10 @@ struct CommandLineCase {
     std::uint32_t filter_width = 0;
     std::uint16_t filter_port = 0;
     std::string log = "";
+    std::string read = "";
+    std::string save = "";
+    std::uint64_t count = 0;
+    std::string user = "";
 };
 
 std::string report(bool detail, bool dump, const std::string& log, const std::string& listen,
@@ -112,12 +117,15 @@ std::vector<CommandLineCase> command_line_cases() {
          .text = report(false, true, "", default_dotted, "0.0.0.0", "0.0.0.0", 0),
          .dump = 1},
         {.name = "bind_address_zero_fails", .args = {"0.0.0.0"}, .result = -1, .text = bad_bind},
-        {.name = "unreadable_bind_address_is_all_ones",
+        {.name = "unreadable_bind_address_fails",
          .args = {"-d", "not-an-address"},
+         .result = -1,
+         .text = bad_bind},
+        {.name = "all_ones_bind_address",
+         .args = {"255.255.255.255"},
          .result = 1,
-         .text = report(true, false, "", "255.255.255.255", "0.0.0.0", "0.0.0.0", 0),
-         .listen = 0xFFFFFFFFu,
-         .detail = 1},
+         .text = plain_report("255.255.255.255"),
+         .listen = 0xFFFFFFFFu},
         {.name = "port_0_fails", .args = {"-p", "0"}, .result = -1, .text = bad_p},
         {.name = "port_65536_fails", .args = {"-p", "65536"}, .result = -1, .text = bad_p},
         {.name = "port_65537_keeps_low_bits",
@@ -158,8 +166,12 @@ std::vector<CommandLineCase> command_line_cases() {
          .args = {"-i", "0.0.0.0"},
          .result = -1,
          .text = bad_i},
-        {.name = "unreadable_filter_address_is_all_ones",
+        {.name = "unreadable_filter_address_fails",
          .args = {"-i", "nonsense"},
+         .result = -1,
+         .text = bad_i},
+        {.name = "all_ones_filter_address",
+         .args = {"-i", "255.255.255.255"},
          .result = 1,
          .text = report(false, false, "", default_dotted, "255.255.255.255", "255.255.255.255", 0),
          .filter_address = 0xFFFFFFFFu},
@@ -189,19 +201,119 @@ std::vector<CommandLineCase> command_line_cases() {
          .text = report(false, false, long_name.substr(0, 259), default_dotted, "0.0.0.0",
                         "0.0.0.0", 0),
          .log = long_name.substr(0, 259)},
-        {.name = "log_name_260_cut",
+        {.name = "log_name_260_refused",
          .args = {"-f", long_name.substr(0, 260)},
-         .result = 1,
-         .text = report(false, false, long_name.substr(0, 259), default_dotted, "0.0.0.0",
-                        "0.0.0.0", 0),
-         .log = long_name.substr(0, 259)},
-        {.name = "log_name_300_cut",
+         .result = -1,
+         .text = "ERR: -f: the name is longer than 259 bytes.\n"},
+        {.name = "log_name_300_refused",
          .args = {"-f", long_name},
+         .result = -1,
+         .text = "ERR: -f: the name is longer than 259 bytes.\n"},
+        // Long options.
+        {.name = "long_options_fill_their_fields",
+         .args = {"--read", "in.pcap", "-d", "--save", "out.pcap", "--count", "12", "--user",
+                  "nobody", "--bogus", "10.0.0.1"},
          .result = 1,
-         .text = report(false, false, long_name.substr(0, 259), default_dotted, "0.0.0.0",
-                        "0.0.0.0", 0),
-         .log = long_name.substr(0, 259)},
+         .text = report(true, false, "", "10.0.0.1", "0.0.0.0", "0.0.0.0", 0),
+         .listen = ip(10, 0, 0, 1),
+         .detail = 1,
+         .read = "in.pcap",
+         .save = "out.pcap",
+         .count = 12,
+         .user = "nobody"},
+        {.name = "read_needs_no_address",
+         .args = {"--read", long_name.substr(0, 259), "-b"},
+         .result = 1,
+         .text = report(false, true, "", default_dotted, "0.0.0.0", "0.0.0.0", 0),
+         .dump = 1,
+         .read = long_name.substr(0, 259)},
+        {.name = "largest_count",
+         .args = {"--count", "9223372036854775808"},
+         .result = 1,
+         .text = plain_report(),
+         .count = std::uint64_t{1} << 63},
+        {.name = "count_0", .args = {"--count", "0"}, .result = -1, .text = bad_count},
+        {.name = "count_over_2_to_63",
+         .args = {"--count", "9223372036854775809"},
+         .result = -1,
+         .text = bad_count},
+        {.name = "count_over_2_to_64",
+         .args = {"--count", "18446744073709551617"},
+         .result = -1,
+         .text = bad_count},
+        {.name = "count_with_sign", .args = {"--count", "+5"}, .result = -1, .text = bad_count},
+        {.name = "count_with_tail", .args = {"--count", "5x"}, .result = -1, .text = bad_count},
+        {.name = "count_empty", .args = {"--count", ""}, .result = -1, .text = bad_count},
+        {.name = "missing_count",
+         .args = {"--count"},
+         .result = -1,
+         .text = "ERR: --count needs a value.\n"},
+        {.name = "missing_read",
+         .args = {"--read"},
+         .result = -1,
+         .text = "ERR: --read needs a value.\n"},
+        {.name = "read_name_260_refused",
+         .args = {"--read", long_name.substr(0, 260)},
+         .result = -1,
+         .text = "ERR: --read: the name is longer than 259 bytes.\n"},
+        {.name = "save_name_300_refused",
+         .args = {"--save", long_name},
+         .result = -1,
+         .text = "ERR: --save: the name is longer than 259 bytes.\n"},
+        {.name = "user_name_256_refused",
+         .args = {"--user", std::string(256, 'u')},
+         .result = -1,
+         .text = "ERR: --user: the name is longer than 255 bytes.\n"},
+        {.name = "long_help",
+         .args = {"-d", "--help", "-p", "0"},
+         .result = 0,
+         .text = usage_text,
+         .detail = 1},
+        {.name = "version",
+         .args = {"--version", "-p", "0"},
+         .result = 0,
+         .text = "pktwatch " PKTWATCH_VERSION "\n"},
     };
+}
+
+// Text that is not a strict dotted quad, refused as the -i address and as the
+// local address, with their own messages.
+TEST(CommandLine, OnlyDottedQuadsAreAddresses) {
+    const char* const refused[] = {
+        "localhost", "999.1.1.1", "",         "1.2.3",      "1.2.3.4x",   "1.2.3.4.5", " 1.2.3.4",
+        "1.2.3.4 ",  "1..2.3",    "1.2.3.",   ".1.2.3",     "1.2.3.256",  "01.2.3.4",  "1.2.3.0x1",
+        "0.0.0.0",   "1.2.3.-4",  "1.2.3.+4", "0001.2.3.4", "4294967295",
+    };
+    for (const char* text : refused) {
+        for (const bool filter : {true, false}) {
+            std::vector<const char*> argv{"pktwatch"};
+            if (filter) {
+                argv.push_back("-i");
+            }
+            argv.push_back(text);
+            MonitorOptions options{};
+            TempFile out = output_file();
+            EXPECT_EQ(parse_command_line(options, static_cast<int>(argv.size()), argv.data(),
+                                         console_on(out.get())),
+                      -1)
+                << '"' << text << '"';
+            EXPECT_EQ(contents(out.get()), filter ? bad_i : bad_bind) << '"' << text << '"';
+        }
+    }
+    const struct {
+        const char* text;
+        std::uint32_t address;
+    } accepted[] = {
+        {"0.0.0.1", ip(0, 0, 0, 1)},
+        {"10.0.0.1", ip(10, 0, 0, 1)},
+        {"255.255.255.254", ip(255, 255, 255, 254)},
+        {"1.20.255.0", ip(1, 20, 255, 0)},
+    };
+    for (const auto& c : accepted) {
+        std::uint32_t address = 0;
+        EXPECT_TRUE(parse_dotted_quad(c.text, &address)) << c.text;
+        EXPECT_EQ(address, c.address) << c.text;
+    }
 }
 
 class CommandLineTest : public testing::TestWithParam<CommandLineCase> {};
@@ -229,6 +341,10 @@ TEST_P(CommandLineTest, ResultRecordAndText) {
         EXPECT_EQ(options.filter_width, c.filter_width);
         EXPECT_EQ(options.filter_port, c.filter_port);
         EXPECT_EQ(std::string(options.log_path), c.log);
+        EXPECT_EQ(std::string(options.read_path), c.read);
+        EXPECT_EQ(std::string(options.save_path), c.save);
+        EXPECT_EQ(options.count, c.count);
+        EXPECT_EQ(std::string(options.user_name), c.user);
     }
 }
 
@@ -369,7 +485,7 @@ TEST(DefaultLocalAddress, FirstAddressOrZeroWithMessage) {
          "::gethostbyname() が失敗しました. 設定を確認してください.\n"},
     };
     for (const DefaultAddressCase& c : cases) {
-        const LocalAddresses found{c.status, {{ip(192, 168, 0, 5), ip(127, 0, 0, 1)}, c.count}};
+        const LocalAddresses found{c.status, {{ip(192, 168, 0, 5), ip(127, 0, 0, 1)}, c.count, 0}};
         TempFile out = output_file();
         EXPECT_EQ(default_local_address(found, console_on(out.get())), c.result);
         EXPECT_EQ(contents(out.get()), c.text);

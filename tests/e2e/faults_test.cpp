@@ -464,6 +464,32 @@ TEST_F(StandardStreamTest, FullConsoleLeavesTheLogWholeAndTheMonitorRunning) {
     EXPECT_EQ(err(), e2e::stop_summary(count, count, 0, count));
 }
 
+// A console nobody reads (a pipe whose reader is there but never reads) must
+// not hold up the log: the echoes it cannot take are skipped and counted.
+TEST_F(StandardStreamTest, ConsoleNobodyReadsCostsEchoesNotTheLog) {
+    E2E_SKIP_UNLESS_CAPTURE_WORKS();
+    const std::string net = test_net(42);
+    const std::string console = dir + "/console";
+    ASSERT_EQ(mkfifo(console.c_str(), 0600), 0);
+    const int reader = open(console.c_str(), O_RDONLY | O_NONBLOCK);  // held, never read
+    ASSERT_GE(reader, 0);
+    const std::vector<std::string> arguments{"-f", log_path, "-i",       at(net, 0),
+                                             "-w", "256",    "127.0.0.1"};
+    monitor = start_redirected(dir, ">" + console, arguments);
+    // Far more echo than a pipe holds.
+    std::vector<Bytes> datagrams;
+    for (int n = 0; n < 1000; ++n) {
+        datagrams.push_back(e2e::ipv4_datagram(17, at(net, 1).c_str(), at(net, 2).c_str(),
+                                               e2e::udp_datagram(40000, 5190, "echo"),
+                                               static_cast<std::uint16_t>(n)));
+    }
+    expect_whole_log(arguments, datagrams, {e2e::summary});
+    close(reader);
+    const std::string summary = err();
+    EXPECT_NE(summary.find("1000 datagrams received, 1000 shown"), std::string::npos) << summary;
+    EXPECT_EQ(summary.find(" 0 console echoes skipped"), std::string::npos) << summary;
+}
+
 // Closed standard streams are not handed on: neither the capture socket nor
 // the log file may take their numbers, or the console's text would go into
 // the log (or out onto the interface).

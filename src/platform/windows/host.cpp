@@ -64,6 +64,7 @@ LocalAddressStatus look_up_local_addresses(LocalAddressList* list) {
 
 LocalAddressStatus platform_local_addresses(LocalAddressList* list) {
     list->count = 0;
+    list->left_out = 0;
     // gethostname needs a started sockets layer. Start it for the lookup's own
     // sake (start-ups are counted, so this is harmless when it already runs)
     // and stop it again afterwards.

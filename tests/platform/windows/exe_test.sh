@@ -125,12 +125,12 @@ else
     echo "note: no Linux pktwatch given; not compared with the Linux build's output"
 fi
 
-# --- a bad option value: Shift-JIS message bytes, status 0 ------------------
+# --- a bad option value: Shift-JIS message bytes, status 255 ----------------
 run bad_port -p 0
 expect_start bad_port
 cmp -s "$work/bad_port.rest" "$expected/port_error.cp932" ||
     fail "bad_port: not the Shift-JIS port message: $(od -c "$work/bad_port.rest" | head -n 5)"
-expect_status bad_port 0
+expect_status bad_port 255
 
 # --- the dialogue: Shift-JIS questions, answers from standard input ---------
 printf 'n\nn\nn\nn\nn\n1\n' >"$work/dialogue.in"

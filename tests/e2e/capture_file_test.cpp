@@ -1,0 +1,120 @@
+// Capture files end to end: datagrams with IP options shown live with the
+// right ports and kept with --save, then the saved file rendered again with
+// --read into the same accounts, and read by a reader that is not ours.
+#include <gtest/gtest.h>
+
+#include <sys/wait.h>
+
+#include <cstdlib>
+#include <filesystem>
+#include <string>
+#include <vector>
+
+#include "e2e_support.hpp"
+
+namespace {
+
+using e2e::Bytes;
+
+// The datagram with four bytes of IP options (NOP, NOP, NOP, end of list)
+// after its 20-byte header: header length 24, total length and checksum
+// made again.
+Bytes with_options(const Bytes& datagram) {
+    Bytes bytes(datagram.begin(), datagram.begin() + 20);
+    const Bytes options{1, 1, 1, 0};
+    bytes.insert(bytes.end(), options.begin(), options.end());
+    bytes.insert(bytes.end(), datagram.begin() + 20, datagram.end());
+    bytes[0] = 0x46;
+    e2e::put_be16(bytes, 2, static_cast<std::uint16_t>(bytes.size()));
+    e2e::put_be16(bytes, 10, 0);
+    std::uint32_t sum = 0;
+    for (std::size_t i = 0; i < 24; i += 2) {
+        sum += static_cast<std::uint32_t>(bytes[i] << 8 | bytes[i + 1]);
+    }
+    while (sum > 0xFFFF) {
+        sum = (sum & 0xFFFF) + (sum >> 16);
+    }
+    e2e::put_be16(bytes, 10, static_cast<std::uint16_t>(~sum));
+    return bytes;
+}
+
+// What follows the options report in a log.
+std::string accounts_of(const std::string& log) {
+    const std::string last_line = "Filtering port       80\n";
+    const auto at = log.find(last_line);
+    return at == std::string::npos ? "no options report in: " + log
+                                   : log.substr(at + last_line.size());
+}
+
+TEST(CaptureFileEndToEnd, OptionsShowTheirPortsLiveAndTheSavedFileRendersTheSame) {
+    E2E_SKIP_UNLESS_CAPTURE_WORKS();
+    const std::string dir = e2e::make_temp_dir();
+    const std::string live_log = dir + "/live.log";
+    const std::string saved = dir + "/saved.pcap";
+    const std::string net = "127.78.9.";
+    const std::vector<Bytes> shown{
+        with_options(e2e::ipv4_datagram(6, (net + "1").c_str(), (net + "2").c_str(),
+                                        e2e::tcp_segment(1030, 80, 1, 0, 0x04))),
+        with_options(e2e::ipv4_datagram(17, (net + "1").c_str(), (net + "2").c_str(),
+                                        e2e::udp_datagram(5000, 80, "options"))),
+    };
+    // Its option bytes, read as ports at offset 20, are not 80 either.
+    const Bytes other = with_options(e2e::ipv4_datagram(
+        17, (net + "1").c_str(), (net + "2").c_str(), e2e::udp_datagram(5000, 81, "not 80")));
+
+    // -p 80 through the kernel prefilter and the monitor's own filter;
+    // --count ends the run once both are written.
+    e2e::Monitor live = e2e::start_monitor(
+        dir, {"-p", "80", "-f", live_log, "--save", saved, "--count", "2", "127.0.0.1"});
+    ASSERT_TRUE(e2e::wait_for_listening(live)) << e2e::read_file(live.err_path);
+    std::vector<int> holds;
+    e2e::hold_destinations(holds, {shown[0], shown[1], other});
+    e2e::send_datagrams({shown[0], other, shown[1]});
+    EXPECT_EQ(e2e::exit_code(e2e::wait_for_exit(live)), 0) << e2e::read_file(live.err_path);
+    e2e::release_holds(holds);
+    const std::string live_accounts = accounts_of(e2e::read_file(live_log));
+    EXPECT_EQ(e2e::mask_times(live_accounts),
+              e2e::mask_times(e2e::rendered(shown, {e2e::summary})));
+    EXPECT_NE(live_accounts.find("TCP 127.78.9.1:iad1(1030) -[44bytes]-> 127.78.9.2:http(80)"),
+              std::string::npos)
+        << live_accounts;
+
+    // The saved file through the same views: the same accounts, time stamps
+    // and all, without a socket.
+    const std::string read_log = dir + "/read.log";
+    e2e::Monitor reading = e2e::start_monitor(dir, {"-p", "80", "-f", read_log, "--read", saved});
+    EXPECT_EQ(e2e::exit_code(e2e::wait_for_exit(reading)), 0) << e2e::read_file(reading.err_path);
+    EXPECT_EQ(accounts_of(e2e::read_file(read_log)), live_accounts);
+    EXPECT_EQ(e2e::read_file(reading.err_path),
+              "pktwatch: 2 datagrams received, 2 shown, 0 left out by the filter, 0 dropped by "
+              "the kernel, 0 console echoes skipped\n");
+
+    // A reader that is not ours counts the same datagrams, without a warning.
+    if (std::system("command -v tcpdump >/dev/null 2>&1") == 0) {
+        const std::string lines = dir + "/tcpdump.txt";
+        const std::string errors = dir + "/tcpdump.err";
+        const std::string command = "tcpdump -nn -r " + saved + " >" + lines + " 2>" + errors;
+        EXPECT_EQ(std::system(command.c_str()), 0);
+        const std::string text = e2e::read_file(lines);
+        EXPECT_EQ(std::count(text.begin(), text.end(), '\n'), 2) << text;
+        EXPECT_EQ(e2e::read_file(errors).find("warning"), std::string::npos)
+            << e2e::read_file(errors);
+    } else {
+        std::printf("tcpdump is not installed: the outside reader's check is skipped\n");
+    }
+    std::filesystem::remove_all(dir);
+}
+
+// A capture file that cannot be read: one line naming it, status 255.
+TEST(CaptureFileEndToEnd, MissingFileEndsWithItsNameAndStatus255) {
+    const std::string dir = e2e::make_temp_dir();
+    const std::string missing = dir + "/missing.pcap";
+    e2e::Monitor reading = e2e::start_monitor(dir, {"--read", missing});
+    EXPECT_EQ(e2e::exit_code(e2e::wait_for_exit(reading)), 255);
+    const std::string err = e2e::read_file(reading.err_path);
+    EXPECT_EQ(err.rfind("pktwatch: " + missing + ": ", 0), 0u) << err;
+    EXPECT_EQ(std::count(err.begin(), err.end(), '\n'), 1) << err;
+    std::filesystem::remove_all(dir);
+}
+
+}  // namespace
