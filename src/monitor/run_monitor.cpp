@@ -199,6 +199,9 @@ int run_monitor(int argc, char** argv, ConsoleEncoding encoding) {
         DatagramSource{reading ? nullptr : &capture, reading ? &file : nullptr}, options, filter,
         AccountOutput{log, options.log_path, options.save_path[0] != '\0' ? &save : nullptr,
                       options.save_path});
+    if (reading) {
+        platform_close_capture_file(&file);
+    }
     if (options.save_path[0] != '\0' && !platform_close_save_file(&save) &&
         result != monitor_failed) {
         std::fprintf(stderr, "pktwatch: capture file %s: cannot write it\n", options.save_path);

@@ -74,7 +74,9 @@ bool monitor_shows(const FilterOptions& options, bool loopback, const Frame& fra
 bool holds_the_fields(const Frame& frame) {
     PacketBuffer buffer{};
     const std::size_t kept = std::min(frame.bytes.size(), sizeof buffer.bytes);
-    std::memcpy(buffer.bytes, frame.bytes.data(), kept);
+    if (kept > 0) {
+        std::memcpy(buffer.bytes, frame.bytes.data(), kept);
+    }
     return kept >= transport_offset(buffer.bytes, static_cast<int>(kept)).value + 4;
 }
 

@@ -6,7 +6,6 @@
 #include <cstring>
 #include <string>
 
-#include "config/options.hpp"
 #include "net/packet.hpp"
 #include "platform/platform.hpp"
 
@@ -105,7 +104,6 @@ TEST(WindowsSocketsLayer, CaptureOperationsOnNoSocketFailWithTheirReason) {
     ASSERT_EQ(platform_startup(0x0202, &info), 0);
     CaptureSocket capture{};
     capture.handle = -1;  // INVALID_SOCKET
-    MonitorOptions options{};
 
     EXPECT_FALSE(platform_bind_capture(&capture, address(127, 0, 0, 1)));
     PlatformError error = platform_last_error();
@@ -113,7 +111,7 @@ TEST(WindowsSocketsLayer, CaptureOperationsOnNoSocketFailWithTheirReason) {
     EXPECT_FALSE(error.permission_denied);
 
     // Windows names the missing socket; Wine refuses the control code first.
-    EXPECT_FALSE(platform_receive_all(&capture, options));
+    EXPECT_FALSE(platform_receive_all(&capture, CaptureFilter{}));
     error = platform_last_error();
     EXPECT_NE(std::string(error.text).find("Windows Sockets error 100"), std::string::npos)
         << error.text;
