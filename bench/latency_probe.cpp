@@ -33,6 +33,8 @@
 #include <cstdlib>
 #include <cstring>
 
+#include "bench_arguments.hpp"
+
 namespace {
 
 constexpr unsigned long max_count = 100'000;
@@ -47,17 +49,6 @@ std::int64_t now_ns() {
     timespec now{};
     clock_gettime(CLOCK_MONOTONIC, &now);
     return static_cast<std::int64_t>(now.tv_sec) * 1'000'000'000 + now.tv_nsec;
-}
-
-bool read_number(const char* text, unsigned long limit, unsigned long* value) {
-    char* end = nullptr;
-    errno = 0;
-    const unsigned long number = std::strtoul(text, &end, 10);
-    if (errno != 0 || end == text || *end != '\0' || text[0] == '-' || number > limit) {
-        return false;
-    }
-    *value = number;
-    return true;
 }
 
 int usage() {
@@ -119,14 +110,13 @@ int main(int argc, char** argv) {
         return usage();
     }
     in_addr destination_address{};
-    if (inet_pton(AF_INET, argv[2], &destination_address) != 1) {
-        return usage();
-    }
-    // Loopback only: this program must never put load on a real network.
-    if ((ntohl(destination_address.s_addr) >> 24) != 127) {
-        std::fprintf(stderr, "latency_probe: %s is not a loopback address (127.0.0.0/8)\n",
-                     argv[2]);
-        return 2;
+    switch (read_loopback_address("latency_probe", argv[2], &destination_address)) {
+        case LoopbackAddress::ok:
+            break;
+        case LoopbackAddress::unreadable:
+            return usage();
+        case LoopbackAddress::not_loopback:
+            return 2;
     }
     unsigned long port = 0;
     unsigned long count = default_count;

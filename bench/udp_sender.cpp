@@ -20,6 +20,8 @@
 #include <cstdlib>
 #include <cstring>
 
+#include "bench_arguments.hpp"
+
 namespace {
 
 constexpr unsigned batch_size = 32;  // datagrams per sendmmsg
@@ -31,17 +33,6 @@ double now_seconds() {
     timespec now{};
     clock_gettime(CLOCK_MONOTONIC, &now);
     return static_cast<double>(now.tv_sec) + static_cast<double>(now.tv_nsec) * 1e-9;
-}
-
-bool read_number(const char* text, unsigned long limit, unsigned long* value) {
-    char* end = nullptr;
-    errno = 0;
-    const unsigned long number = std::strtoul(text, &end, 10);
-    if (errno != 0 || end == text || *end != '\0' || text[0] == '-' || number > limit) {
-        return false;
-    }
-    *value = number;
-    return true;
 }
 
 int usage() {
@@ -61,13 +52,13 @@ int main(int argc, char** argv) {
         return usage();
     }
     in_addr destination_address{};
-    if (inet_pton(AF_INET, argv[1], &destination_address) != 1) {
-        return usage();
-    }
-    // Loopback only: this program must never put load on a real network.
-    if ((ntohl(destination_address.s_addr) >> 24) != 127) {
-        std::fprintf(stderr, "udp_sender: %s is not a loopback address (127.0.0.0/8)\n", argv[1]);
-        return 2;
+    switch (read_loopback_address("udp_sender", argv[1], &destination_address)) {
+        case LoopbackAddress::ok:
+            break;
+        case LoopbackAddress::unreadable:
+            return usage();
+        case LoopbackAddress::not_loopback:
+            return 2;
     }
     unsigned long port = 0;
     unsigned long count = 0;

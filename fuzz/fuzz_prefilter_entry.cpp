@@ -21,17 +21,6 @@
 
 namespace {
 
-// The filter as the user gives it: first address, width and port.
-struct FilterOptions {
-    std::uint32_t filter_address;
-    std::uint32_t filter_width;
-    std::uint16_t filter_port;
-};
-
-CaptureFilter filter_of(const FilterOptions& options) {
-    return make_capture_filter(options.filter_address, options.filter_width, options.filter_port);
-}
-
 // Input layout: kind (1: bit 0 loopback, bits 1-3 EtherType choice, bits 4-6
 // packet type), filter address (4, in address order), filter width (4,
 // little-endian), filter port (2, little-endian), then the frame.
@@ -53,13 +42,14 @@ int fuzz_prefilter_one(const std::uint8_t* data, std::size_t size) {
     const bool loopback = (header[0] & 1u) != 0;
     const std::uint16_t protocol = ethertypes[(header[0] >> 1) & 7u];
     const std::uint8_t packet_type = static_cast<std::uint8_t>((header[0] >> 4) & 7u);
-    FilterOptions options{};
-    std::memcpy(&options.filter_address, header + 1, sizeof options.filter_address);
-    options.filter_width = std::uint32_t{header[5]} | std::uint32_t{header[6]} << 8 |
-                           std::uint32_t{header[7]} << 16 | std::uint32_t{header[8]} << 24;
-    options.filter_port = static_cast<std::uint16_t>(header[9] | header[10] << 8);
+    std::uint32_t first_address = 0;
+    std::memcpy(&first_address, header + 1, sizeof first_address);
+    const std::uint32_t width = std::uint32_t{header[5]} | std::uint32_t{header[6]} << 8 |
+                                std::uint32_t{header[7]} << 16 | std::uint32_t{header[8]} << 24;
+    const CaptureFilter filter = make_capture_filter(
+        first_address, width, static_cast<std::uint16_t>(header[9] | header[10] << 8));
 
-    const PrefilterProgram program = build_prefilter(filter_of(options), loopback);
+    const PrefilterProgram program = build_prefilter(filter, loopback);
     FUZZ_CHECK(program.count > 0 && program.count <= prefilter_max_instructions);
     const std::uint32_t kept =
         run_cbpf(program.instruction, program.count,
@@ -80,7 +70,7 @@ int fuzz_prefilter_one(const std::uint8_t* data, std::size_t size) {
         std::memcpy(buffer.bytes, frame, copied);
     }
     const int length = static_cast<int>(copied);
-    const bool shows = packet_passes_filter(filter_of(options), buffer.bytes, length);
+    const bool shows = packet_passes_filter(filter, buffer.bytes, length);
     if (shows) {
         FUZZ_CHECK(kept == prefilter_snap_length);
     } else if (copied >= transport_offset(buffer.bytes, length).value + 4) {

@@ -69,22 +69,12 @@ std::size_t account_limit(const MonitorOptions& options) {
     return view + (options.show_dump != 0 ? hex_dump_size_limit : 0);
 }
 
-// Writes out the gathered accounts; false (after saying why on standard
-// error) when they did not get out.
 bool flush_accounts(Loop* loop) {
-    errno = 0;
-    if (std::fflush(loop->accounts) == 0 && std::ferror(loop->accounts) == 0) {
-        loop->pending = 0;
-        return true;
+    if (!write_out(loop->accounts, loop->log_path)) {
+        return false;
     }
-    const int error = errno != 0 ? errno : EIO;
-    std::fflush(stdout);
-    if (loop->log_path != nullptr) {
-        std::fprintf(stderr, "pktwatch: log file %s: %s\n", loop->log_path, std::strerror(error));
-    } else {
-        std::fprintf(stderr, "pktwatch: standard output: %s\n", std::strerror(error));
-    }
-    return false;
+    loop->pending = 0;
+    return true;
 }
 
 // Writes the gathered echoes that the console takes now without waiting,
@@ -202,25 +192,20 @@ void report_counts(const Loop& loop, CaptureSocket* capture) {
     // A capture file has no kernel to drop anything.
     const CaptureDrops drops =
         capture != nullptr ? platform_capture_drops(capture) : CaptureDrops{0, 0, true};
-    std::fflush(stdout);
+    char kernel[64] = "";
     if (drops.counted) {
-        std::fprintf(stderr,
-                     "pktwatch: %llu datagrams received, %llu shown, %llu left out by the filter, "
-                     "%llu dropped by the kernel, %llu console echoes skipped\n",
-                     static_cast<unsigned long long>(c.received),
-                     static_cast<unsigned long long>(c.shown),
-                     static_cast<unsigned long long>(c.filtered_out),
-                     static_cast<unsigned long long>(drops.dropped),
-                     static_cast<unsigned long long>(c.echoes_skipped));
-    } else {
-        std::fprintf(stderr,
-                     "pktwatch: %llu datagrams received, %llu shown, %llu left out by the filter, "
-                     "%llu console echoes skipped (the kernel's drops are not counted here)\n",
-                     static_cast<unsigned long long>(c.received),
-                     static_cast<unsigned long long>(c.shown),
-                     static_cast<unsigned long long>(c.filtered_out),
-                     static_cast<unsigned long long>(c.echoes_skipped));
+        std::snprintf(kernel, sizeof kernel, "%llu dropped by the kernel, ",
+                      static_cast<unsigned long long>(drops.dropped));
     }
+    std::fflush(stdout);
+    std::fprintf(stderr,
+                 "pktwatch: %llu datagrams received, %llu shown, %llu left out by the filter, "
+                 "%s%llu console echoes skipped%s\n",
+                 static_cast<unsigned long long>(c.received),
+                 static_cast<unsigned long long>(c.shown),
+                 static_cast<unsigned long long>(c.filtered_out), kernel,
+                 static_cast<unsigned long long>(c.echoes_skipped),
+                 drops.counted ? "" : " (the kernel's drops are not counted here)");
 }
 
 // The next datagram of a capture file into `packet`: its length, 0 for a
@@ -254,6 +239,21 @@ int end_loop(Loop* loop, CaptureSocket* capture) {
 }
 
 }  // namespace
+
+bool write_out(std::FILE* stream, const char* log_path) {
+    errno = 0;
+    if (std::fflush(stream) == 0 && std::ferror(stream) == 0) {
+        return true;
+    }
+    const int error = errno != 0 ? errno : EIO;
+    std::fflush(stdout);
+    if (log_path != nullptr) {
+        std::fprintf(stderr, "pktwatch: log file %s: %s\n", log_path, std::strerror(error));
+    } else {
+        std::fprintf(stderr, "pktwatch: standard output: %s\n", std::strerror(error));
+    }
+    return false;
+}
 
 int run_receive_loop(const DatagramSource& source, const MonitorOptions& options,
                      const CaptureFilter& filter, const AccountOutput& output) {

@@ -39,6 +39,12 @@ struct AccountOutput {
     const char* save_path;    // for messages
 };
 
+// Writes out what `stream` holds: the log named `log_path`, or standard
+// output when that is nullptr. False, after a line on standard error saying
+// why, when the text did not get out (a full disk, a closed stream, a reader
+// gone): without that line the accounts would be lost in silence.
+bool write_out(std::FILE* stream, const char* log_path);
+
 // Receives, filters and writes accounts until a stop signal (then the
 // process ends as that signal ends it, after the summary), the end of the
 // capture file or the count of accounts asked for (monitor_ended, after the

@@ -32,35 +32,6 @@ void report_capture_error(const char* what, const char* program) {
     }
 }
 
-void report_log_error(const char* path, int error) {
-    std::fflush(stdout);
-    std::fprintf(stderr, "pktwatch: log file %s: %s\n", path, std::strerror(error));
-}
-
-// Flushes the log; false (after saying why on standard error) when the
-// account did not reach the file.
-bool flush_log(std::FILE* log, const char* path) {
-    errno = 0;
-    if (std::fflush(log) == 0 && std::ferror(log) == 0) {
-        return true;
-    }
-    report_log_error(path, errno != 0 ? errno : EIO);
-    return false;
-}
-
-// Without a log file standard output holds the accounts: when it cannot take
-// them (a full disk, a closed stream, a terminal gone) they would all be lost
-// in silence. Flushes it; false (after saying why on standard error) when the
-// text did not get out. The caller clears errno before writing.
-bool flush_console_record() {
-    if (std::fflush(stdout) == 0 && std::ferror(stdout) == 0) {
-        return true;
-    }
-    std::fprintf(stderr, "pktwatch: standard output: %s\n",
-                 std::strerror(errno != 0 ? errno : EIO));
-    return false;
-}
-
 }  // namespace
 
 int start_winsock(SocketsLayerInfo* info, ConsoleEncoding encoding) {
@@ -174,7 +145,7 @@ int run_monitor(int argc, char** argv, ConsoleEncoding encoding) {
         static char log_buffer[account_buffer_size];
         std::setvbuf(log, log_buffer, _IOFBF, sizeof log_buffer);
         print_options(log, options);
-        if (!flush_log(log, options.log_path)) {
+        if (!write_out(log, options.log_path)) {
             return monitor_failed;
         }
     }
@@ -188,8 +159,7 @@ int run_monitor(int argc, char** argv, ConsoleEncoding encoding) {
             return monitor_failed;
         }
     }
-    errno = 0;
-    if (log == nullptr && !flush_console_record()) {
+    if (log == nullptr && !write_out(stdout, nullptr)) {
         return monitor_failed;
     }
     std::fflush(stdout);
