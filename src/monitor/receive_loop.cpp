@@ -155,7 +155,9 @@ bool show(Loop* loop, const PacketBuffer& packet, std::uint32_t original_length,
         std::fprintf(stderr, "pktwatch: capture file %s: cannot write it\n", loop->save_path);
         return false;
     }
-    if (loop->log_path != nullptr) {
+    if (loop->log_path != nullptr && loop->console_gone) {
+        ++loop->counts.echoes_skipped;  // no reader will take it: not even made
+    } else if (loop->log_path != nullptr) {
         gather_echo(loop, packet);
     }
     if (!loop->has_pending) {
