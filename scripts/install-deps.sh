@@ -11,6 +11,9 @@ command -v make >/dev/null 2>&1 || missing="$missing make"
 [ -f /usr/include/gmock/gmock.h ] || missing="$missing libgmock-dev"
 command -v ip >/dev/null 2>&1 || missing="$missing iproute2"
 command -v setpriv >/dev/null 2>&1 || missing="$missing util-linux"
+# The test that an executable with only the file capability cap_net_raw
+# ends with none.
+command -v setcap >/dev/null 2>&1 || [ -x /usr/sbin/setcap ] || [ -x /sbin/setcap ] || missing="$missing libcap2-bin"
 # Capture files and giving up privileges.
 [ -f /usr/include/pcap/pcap.h ] || missing="$missing libpcap0.8-dev"
 [ -f /usr/include/sys/capability.h ] || missing="$missing libcap-dev"
