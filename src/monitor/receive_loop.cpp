@@ -52,7 +52,8 @@ struct Loop {
     std::int64_t first_pending_ns;  // when the oldest waiting account was taken
     std::int64_t now_ns;            // the last clock reading
     EchoBatch echo;
-    bool console_gone;  // standard output's reader went away: no more echoes
+    bool console_gone;   // standard output's reader went away: no more echoes
+    StreamKind console;  // whether an echo must ask for room, or is not needed
     LoopCounts counts;
     std::uint64_t drops_reported;
     std::int64_t drops_checked_second;
@@ -86,7 +87,9 @@ void flush_echoes(Loop* loop) {
     }
     int fit = 0;
     if (!loop->console_gone) {
-        const std::size_t room = platform_stream_room(stdout);
+        const std::size_t room = loop->console == StreamKind::never_waits
+                                     ? stream_room_unlimited
+                                     : platform_stream_room(stdout);
         while (fit < echo.count && echo.end[fit] <= room) {
             ++fit;
         }
@@ -155,9 +158,12 @@ bool show(Loop* loop, const PacketBuffer& packet, std::uint32_t original_length,
         std::fprintf(stderr, "pktwatch: capture file %s: cannot write it\n", loop->save_path);
         return false;
     }
-    if (loop->log_path != nullptr && loop->console_gone) {
+    if (loop->log_path == nullptr || loop->console == StreamKind::discards) {
+        // Without a log the account was the console's text; /dev/null loses
+        // an echo anyway.
+    } else if (loop->console_gone) {
         ++loop->counts.echoes_skipped;  // no reader will take it: not even made
-    } else if (loop->log_path != nullptr) {
+    } else {
         gather_echo(loop, packet);
     }
     if (!loop->has_pending) {
@@ -268,6 +274,7 @@ int run_receive_loop(const DatagramSource& source, const MonitorOptions& options
     loop.save = output.save;
     loop.save_path = output.save_path;
     loop.account_limit = account_limit(options);
+    loop.console = platform_stream_kind(stdout);
     loop.drops_checked_second = -1;
     loop.now_ns = nanoseconds_of(platform_wall_clock());
 

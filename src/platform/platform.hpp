@@ -85,6 +85,12 @@ bool platform_write_console_text(std::FILE* stream, const char* utf8, std::size_
 inline constexpr std::size_t stream_room_unlimited = static_cast<std::size_t>(-1);
 std::size_t platform_stream_room(std::FILE* stream);
 
+// How `stream` takes writes, asked once: a file or a device that is not a
+// terminal never makes the writer wait, so its room need not be asked before
+// each write; the null device loses what is written to it anyway.
+enum class StreamKind { may_wait, never_waits, discards };
+StreamKind platform_stream_kind(std::FILE* stream);
+
 // --- Signals -----------------------------------------------------------------
 
 // A write to a pipe or socket whose reader went away fails with an error

@@ -3,6 +3,7 @@
 #include <errno.h>
 #include <fcntl.h>
 #include <langinfo.h>
+#include <limits.h>
 #include <poll.h>
 #include <sys/ioctl.h>
 #include <sys/stat.h>
@@ -34,6 +35,11 @@ void hold_closed_standard_streams() {
     }
 }
 
+// A file, /dev/null: a write never waits for a reader.
+bool never_waits(int fd, const struct stat& status) {
+    return S_ISREG(status.st_mode) || (S_ISCHR(status.st_mode) && isatty(fd) == 0);
+}
+
 }  // namespace
 
 ConsoleEncoding platform_console_init() {
@@ -49,14 +55,25 @@ bool platform_write_console_text(std::FILE* /*stream*/, const char* /*utf8*/,
     return false;
 }
 
+StreamKind platform_stream_kind(std::FILE* stream) {
+    const int fd = fileno(stream);
+    struct stat status {};
+    if (fd < 0 || fstat(fd, &status) != 0 || !never_waits(fd, status)) {
+        return StreamKind::may_wait;
+    }
+    struct stat null_device {};
+    if (S_ISCHR(status.st_mode) && stat("/dev/null", &null_device) == 0 &&
+        S_ISCHR(null_device.st_mode) && status.st_rdev == null_device.st_rdev) {
+        return StreamKind::discards;
+    }
+    return StreamKind::never_waits;
+}
+
 std::size_t platform_stream_room(std::FILE* stream) {
     const int fd = fileno(stream);
     struct stat status {};
-    if (fd < 0 || fstat(fd, &status) != 0) {
+    if (fd < 0 || fstat(fd, &status) != 0 || never_waits(fd, status)) {
         return stream_room_unlimited;
-    }
-    if (S_ISREG(status.st_mode) || (S_ISCHR(status.st_mode) && isatty(fd) == 0)) {
-        return stream_room_unlimited;  // a file, /dev/null: a write never waits for a reader
     }
     pollfd writable{fd, POLLOUT, 0};
     if (poll(&writable, 1, 0) < 0 || (writable.revents & (POLLERR | POLLHUP | POLLNVAL)) != 0) {
@@ -65,15 +82,19 @@ std::size_t platform_stream_room(std::FILE* stream) {
     if ((writable.revents & POLLOUT) == 0) {
         return 0;
     }
+    // A pipe is a ring of page-sized slots, and a write that does not fit
+    // the last slot's tail takes new ones: bytes unread do not say how many
+    // slots are free. Ready (POLLOUT) means at least one is, which takes
+    // PIPE_BUF bytes; an empty pipe takes its whole size.
     if (S_ISFIFO(status.st_mode)) {
-        // A pipe: its size less what its reader has not read yet.
         const int size = fcntl(fd, F_GETPIPE_SZ);
         int unread = 0;
-        if (size > 0 && ioctl(fd, FIONREAD, &unread) == 0 && unread >= 0 && unread <= size) {
-            return static_cast<std::size_t>(size - unread);
+        if (size > PIPE_BUF && ioctl(fd, FIONREAD, &unread) == 0 && unread == 0) {
+            return static_cast<std::size_t>(size);
         }
+        return PIPE_BUF;
     }
     // A terminal or a socket that is ready takes at least a pipe's atomic
     // write (PIPE_BUF) without waiting.
-    return 4096;
+    return PIPE_BUF;
 }

@@ -83,3 +83,7 @@ std::size_t platform_stream_room(std::FILE* /*stream*/) {
     // Windows has no cheap way to ask a console or a pipe: write as before.
     return stream_room_unlimited;
 }
+
+StreamKind platform_stream_kind(std::FILE* /*stream*/) {
+    return StreamKind::never_waits;  // the same answer as above, once
+}

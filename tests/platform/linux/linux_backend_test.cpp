@@ -3,6 +3,7 @@
 // local time and the console encoding. Tests that change the process (its
 // network namespace, user, time zone) run in a child through EXPECT_EXIT.
 #include <arpa/inet.h>
+#include <fcntl.h>
 #include <grp.h>
 #include <net/if.h>
 #include <sched.h>
@@ -217,6 +218,45 @@ TEST(LinuxConsole, EncodingFollowsTheLocale) {
     if (have_utf8_locale) {
         EXPECT_EQ(utf8, ConsoleEncoding::utf8);
     }
+}
+
+// The room a pipe nobody reads is said to have is room a write of that many
+// bytes finds at once. Pipes are made of page-sized slots and a write that
+// does not fit the last slot's tail takes fresh ones, so after writes of
+// 3000 bytes far fewer bytes fit than the pipe's size less its unread bytes.
+TEST(LinuxStreamRoom, APipeTakesWhatItIsSaidToTake) {
+    for (const int writes : {0, 1, 8, 15, 16}) {
+        SCOPED_TRACE(writes);
+        int ends[2];
+        ASSERT_EQ(pipe2(ends, O_NONBLOCK), 0);
+        const std::string chunk(3000, 'x');
+        for (int n = 0; n < writes; ++n) {
+            ASSERT_EQ(write(ends[1], chunk.data(), chunk.size()), 3000);
+        }
+        std::FILE* stream = fdopen(ends[1], "w");
+        ASSERT_NE(stream, nullptr);
+        EXPECT_EQ(platform_stream_kind(stream), StreamKind::may_wait);
+        const std::size_t room = platform_stream_room(stream);
+        EXPECT_EQ(room == 0, writes == 16);
+        if (room > 0) {
+            const std::string more(room, 'y');
+            EXPECT_EQ(write(ends[1], more.data(), more.size()), static_cast<ssize_t>(room));
+        }
+        std::fclose(stream);
+        close(ends[0]);
+    }
+}
+
+TEST(LinuxStreamRoom, FilesNeverWaitAndTheNullDeviceDiscards) {
+    std::FILE* null_device = std::fopen("/dev/null", "w");
+    ASSERT_NE(null_device, nullptr);
+    EXPECT_EQ(platform_stream_kind(null_device), StreamKind::discards);
+    std::fclose(null_device);
+    std::FILE* file = std::tmpfile();
+    ASSERT_NE(file, nullptr);
+    EXPECT_EQ(platform_stream_kind(file), StreamKind::never_waits);
+    EXPECT_EQ(platform_stream_room(file), stream_room_unlimited);
+    std::fclose(file);
 }
 
 }  // namespace
