@@ -41,6 +41,65 @@ void put_word_cell(DumpText* dump, std::uint8_t first, std::uint8_t second) {
     put_char(dump, ' ');
 }
 
+// All 20 bytes of a row at `out`, the zeros beyond the length included, then
+// the line end: only printable ASCII reaches the stream.
+void make_characters(char* out, const std::uint8_t* row) {
+    for (int i = 0; i < packet_row_size; ++i) {
+        const std::uint8_t byte = row[i];
+        out[i] = byte >= 0x20 && byte <= 0x7E ? static_cast<char>(byte) : '.';
+    }
+    out[packet_row_size] = '\n';
+}
+
+// A row that is not the last: its offset, ten cells and the characters,
+// made in place in the dump, whose size has room for every row.
+void put_full_row(DumpText* dump, const std::uint8_t* row, int offset) {
+    if (sizeof dump->text - dump->size < row_text_size) {
+        return;
+    }
+    char* const line = dump->text + dump->size;
+    line[0] = '[';
+    line[1] = static_cast<char>('0' + offset / 1000 % 10);
+    line[2] = static_cast<char>('0' + offset / 100 % 10);
+    line[3] = static_cast<char>('0' + offset / 10 % 10);
+    line[4] = static_cast<char>('0' + offset % 10);
+    line[5] = ']';
+    char* cell = line + 6;
+    for (int word = 0; word < words_per_row; ++word) {
+        const std::uint8_t first = row[2 * word];
+        const std::uint8_t second = row[2 * word + 1];
+        cell[0] = hex_digits[second >> 4];
+        cell[1] = hex_digits[second & 0x0F];
+        cell[2] = hex_digits[first >> 4];
+        cell[3] = hex_digits[first & 0x0F];
+        cell[4] = ' ';
+        cell += 5;
+    }
+    make_characters(cell, row);
+    dump->size += row_text_size;
+}
+
+// The last row, after its offset: words while two bytes remain, then the odd
+// byte, then empty cells; then the characters.
+void put_last_row(DumpText* dump, const std::uint8_t* row, int remaining) {
+    int left = remaining;
+    for (int word = 0; word < words_per_row; ++word) {
+        if (left >= 2) {
+            put_word_cell(dump, row[2 * word], row[2 * word + 1]);
+            left -= 2;
+        } else if (left == 1) {
+            put_hex_byte(dump, row[2 * word]);
+            put_literal(dump, "-- ");
+            left = 0;
+        } else {
+            put_literal(dump, "---- ");
+        }
+    }
+    char characters[packet_row_size + 1];
+    make_characters(characters, row);
+    put_bytes(dump, characters, sizeof characters);
+}
+
 }  // namespace
 
 void print_hex_dump(std::FILE* stream, PacketBytes packet, int length) {
@@ -54,38 +113,12 @@ void print_hex_dump(std::FILE* stream, PacketBytes packet, int length) {
     int remaining = clamp_packet_length(length);
     do {
         const std::uint8_t* row = read_row(packet, offset);
-        put_row_offset(&dump, offset);
-
         if (remaining > packet_row_size) {
-            for (int word = 0; word < words_per_row; ++word) {
-                put_word_cell(&dump, row[2 * word], row[2 * word + 1]);
-            }
+            put_full_row(&dump, row, offset);
         } else {
-            // The last row: words while two bytes remain, then the odd byte,
-            // then empty cells.
-            int left = remaining;
-            for (int word = 0; word < words_per_row; ++word) {
-                if (left >= 2) {
-                    put_word_cell(&dump, row[2 * word], row[2 * word + 1]);
-                    left -= 2;
-                } else if (left == 1) {
-                    put_hex_byte(&dump, row[2 * word]);
-                    put_literal(&dump, "-- ");
-                    left = 0;
-                } else {
-                    put_literal(&dump, "---- ");
-                }
-            }
+            put_row_offset(&dump, offset);
+            put_last_row(&dump, row, remaining);
         }
-
-        // All 20 bytes of the row, the zeros beyond the length included;
-        // only printable ASCII reaches the stream.
-        for (int i = 0; i < packet_row_size; ++i) {
-            const std::uint8_t byte = row[i];
-            put_char(&dump, byte >= 0x20 && byte <= 0x7E ? static_cast<char>(byte) : '.');
-        }
-        put_char(&dump, '\n');
-
         offset += packet_row_size;
         remaining -= packet_row_size;
     } while (remaining > 0);

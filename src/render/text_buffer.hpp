@@ -46,6 +46,14 @@ inline void put_literal(TextBuffer<Capacity>* out, const char (&literal)[Length]
     }
 }
 
+// `count` bytes of `bytes`, as much as fits.
+template <std::size_t Capacity>
+inline void put_bytes(TextBuffer<Capacity>* out, const char* bytes, std::size_t count) {
+    const std::size_t fits = count <= Capacity - out->size ? count : Capacity - out->size;
+    std::memcpy(out->text + out->size, bytes, fits);
+    out->size += fits;
+}
+
 // The decimal digits of `value`, as "%u" writes them, at `out` (room for
 // ten); returns the end.
 inline char* write_decimal(char* out, std::uint32_t value) {
