@@ -154,6 +154,11 @@ int platform_receive(CaptureSocket* capture, unsigned char* buffer, int capacity
 // would not wait; false when none is, or the platform cannot tell.
 bool platform_datagram_waiting(const CaptureSocket* capture);
 
+// Sleeps about `microseconds` without being woken by arriving datagrams (they
+// wait in the capture's buffer meanwhile); does nothing where the platform's
+// sleep is too coarse for that.
+void platform_nap(int microseconds);
+
 // What the kernel dropped since the capture started: datagrams it had no
 // room for, and the times its receive ring froze. `counted` is false where
 // the platform cannot tell.

@@ -14,6 +14,7 @@
 #include <netinet/in.h>
 #include <poll.h>
 #include <sys/socket.h>
+#include <time.h>
 #include <unistd.h>
 
 #include <cstdio>
@@ -263,6 +264,11 @@ bool platform_datagram_waiting(const CaptureSocket* capture) {
     }
     unsigned char scrap[1];
     return recv(socket_of(capture), scrap, sizeof scrap, MSG_PEEK | MSG_DONTWAIT | MSG_TRUNC) > 0;
+}
+
+void platform_nap(int microseconds) {
+    const timespec nap{0, static_cast<long>(microseconds) * 1000};
+    nanosleep(&nap, nullptr);  // a signal cuts it short: the loop looks at it next
 }
 
 CaptureDrops platform_capture_drops(CaptureSocket* capture) {

@@ -100,6 +100,10 @@ bool platform_datagram_waiting(const CaptureSocket* capture) {
     return ioctlsocket(socket_of(capture), FIONREAD, &waiting) == 0 && waiting > 0;
 }
 
+void platform_nap(int /*microseconds*/) {
+    // Sleep counts whole milliseconds (and the system's tick): far too long.
+}
+
 CaptureDrops platform_capture_drops(CaptureSocket* /*capture*/) {
     // A raw socket on Windows does not count what it could not keep.
     return CaptureDrops{0, 0, false};
