@@ -68,7 +68,7 @@ Answer read_answer(std::FILE* in, const Console& out, char* buffer, std::size_t 
     return cut ? Answer::cut : Answer::line;
 }
 
-int input_ended(const Console& out) {
+SetUpResult input_ended(const Console& out) {
     console_text(out, msg_input_ended);
     return set_up_failed;
 }
@@ -136,8 +136,8 @@ std::uint32_t choose_local_address(const LocalAddresses& found, std::FILE* in, c
     return choose_address(found, in, out, &ended);
 }
 
-int run_setup_dialogue(MonitorOptions& options, const LocalAddresses& found, std::FILE* in,
-                       const Console& out) {
+SetUpResult run_setup_dialogue(MonitorOptions& options, const LocalAddresses& found, std::FILE* in,
+                               const Console& out) {
     char answer[text_answer_size];
 
     if (ask_yes_no(msg_ask_log_file, 1, in, out) == 1) {

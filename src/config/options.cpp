@@ -112,8 +112,8 @@ LongOption long_option_of(const char* argument) {
 
 // Reads the long option at argv[*index] (and its value). set_up_done to go
 // on, or set_up_usage / set_up_failed to end the parse with.
-int parse_long_option(MonitorOptions& options, int argc, const char* const* argv, int* index,
-                      const Console& out) {
+SetUpResult parse_long_option(MonitorOptions& options, int argc, const char* const* argv,
+                              int* index, const Console& out) {
     const char* argument = argv[*index];
     const LongOption option = long_option_of(argument);
     switch (option) {
@@ -167,8 +167,8 @@ int parse_long_option(MonitorOptions& options, int argc, const char* const* argv
 
 }  // namespace
 
-int parse_command_line(MonitorOptions& options, int argc, const char* const* argv,
-                       const Console& out) {
+SetUpResult parse_command_line(MonitorOptions& options, int argc, const char* const* argv,
+                               const Console& out) {
     for (int i = 1; i < argc; ++i) {
         const char* argument = argv[i];
         if (argument[0] != '-' && argument[0] != '/') {
@@ -181,7 +181,7 @@ int parse_command_line(MonitorOptions& options, int argc, const char* const* arg
             break;
         }
         if (argument[0] == '-' && argument[1] == '-') {
-            const int result = parse_long_option(options, argc, argv, &i, out);
+            const SetUpResult result = parse_long_option(options, argc, argv, &i, out);
             if (result != set_up_done) {
                 return result;
             }

@@ -53,17 +53,19 @@ constexpr CaptureFilter capture_filter_of(const MonitorOptions& options) {
 }
 
 // What parse_command_line and run_setup_dialogue return.
-inline constexpr int set_up_done = 1;     // the options are filled: monitor
-inline constexpr int set_up_usage = 0;    // -h, --help, --version: printed, end
-inline constexpr int set_up_failed = -1;  // a bad value, or no address chosen: end
+enum SetUpResult : int {
+    set_up_done = 1,     // the options are filled: monitor
+    set_up_usage = 0,    // -h, --help, --version: printed, end
+    set_up_failed = -1,  // a bad value, or no address chosen: end
+};
 
 // The largest --count.
 inline constexpr std::uint64_t max_count = std::uint64_t{1} << 63;
 
 // set_up_done, set_up_usage (-h, --help, --version) or set_up_failed (a bad
 // argument, after its message on `out`).
-int parse_command_line(MonitorOptions& options, int argc, const char* const* argv,
-                       const Console& out);
+SetUpResult parse_command_line(MonitorOptions& options, int argc, const char* const* argv,
+                               const Console& out);
 
 void print_usage(std::FILE* stream = stdout);
 

@@ -15,10 +15,12 @@
 #endif
 
 // A stream for the program's messages and the encoding its Japanese text is
-// written in (from platform_console_init, once, at start-up).
+// written in (from platform_console_init, once, at start-up), and where its
+// failure lines go (console/failure.hpp).
 struct Console {
     std::FILE* stream;
     ConsoleEncoding encoding;
+    std::FILE* errors = stderr;
 };
 
 // Converts UTF-8 text to Shift-JIS into `out` (at most `size` bytes, always

@@ -68,8 +68,8 @@ int run_monitor(int argc, char** argv, ConsoleEncoding encoding) {
 
     MonitorOptions options{};
     options.listen_address = default_local_address(local, console);
-    const int set_up = argc >= 2 ? parse_command_line(options, argc, argv, console)
-                                 : run_setup_dialogue(options, local, stdin, console);
+    const SetUpResult set_up = argc >= 2 ? parse_command_line(options, argc, argv, console)
+                                         : run_setup_dialogue(options, local, stdin, console);
     if (set_up != set_up_done) {
         // A bad command line is a failure; a dialogue that could not finish
         // is not.

@@ -1,0 +1,13 @@
+// Failure lines: how the program says on standard error that something went
+// wrong. Whatever the console's stream holds is written out first, so that
+// what came before the failure is seen before it; then one line, "pktwatch: "
+// and the text.
+#pragma once
+
+#include "console/console_text.hpp"
+
+// On standard output and standard error.
+void report_failure(const char* format, ...) PKTWATCH_PRINTF(1, 2);
+
+// On `console`'s stream and its error stream.
+void report_failure_on(const Console& console, const char* format, ...) PKTWATCH_PRINTF(2, 3);
