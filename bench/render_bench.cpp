@@ -12,11 +12,12 @@
 
 #include "monitor/local_clock.hpp"
 #include "net/packet.hpp"
-#include "platform/platform.hpp"
+#include "platform/clock.hpp"
 #include "render/detail.hpp"
 #include "render/hex_dump.hpp"
 #include "render/port_label.hpp"
 #include "render/summary.hpp"
+#include "support/bytes.hpp"
 
 namespace {
 
@@ -42,10 +43,7 @@ struct Buffers {
     PacketBuffer packet[mix_size];
 };
 
-void put_be16(std::uint8_t* at, std::uint16_t value) {
-    at[0] = static_cast<std::uint8_t>(value >> 8);
-    at[1] = static_cast<std::uint8_t>(value);
-}
+using test_support::put_be16;
 
 const Buffers& datagrams() {
     static const Buffers buffers = [] {

@@ -54,7 +54,7 @@ int fuzz_prefilter_one(const std::uint8_t* data, std::size_t size) {
     const std::uint32_t kept =
         run_cbpf(program.instruction, program.count,
                  CbpfFrame{frame, static_cast<std::uint32_t>(frame_size), protocol, packet_type});
-    FUZZ_CHECK(kept == 0 || kept == prefilter_snap_length);
+    FUZZ_CHECK(kept == 0 || kept == std::uint32_t{packet_buffer_size});
 
     const bool handed_on =
         protocol == ethertype_ipv4 && !(loopback && packet_type == PACKET_OUTGOING);
@@ -72,7 +72,7 @@ int fuzz_prefilter_one(const std::uint8_t* data, std::size_t size) {
     const int length = static_cast<int>(copied);
     const bool shows = packet_passes_filter(filter, buffer.bytes, length);
     if (shows) {
-        FUZZ_CHECK(kept == prefilter_snap_length);
+        FUZZ_CHECK(kept == std::uint32_t{packet_buffer_size});
     } else if (copied >= transport_offset(buffer.bytes, length).value + 4) {
         FUZZ_CHECK(kept == 0);
     }

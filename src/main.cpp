@@ -1,7 +1,7 @@
 // pktwatch: watch the IPv4 traffic of one local interface.
 #include <cstdio>
 
-#include "monitor/receive_loop.hpp"
+#include "monitor/account_writer.hpp"
 #include "monitor/run_monitor.hpp"
 
 int main(int argc, char** argv) {

@@ -6,7 +6,7 @@
 
 #include "console/console_text.hpp"
 #include "net/capture_filter.hpp"
-#include "platform/platform.hpp"
+#include "platform/host.hpp"
 
 inline constexpr int log_path_size = 260;
 // The capture files of --read and --save: the same room as the log's name.

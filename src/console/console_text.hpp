@@ -6,7 +6,7 @@
 #include <cstddef>
 #include <cstdio>
 
-#include "platform/platform.hpp"
+#include "platform/console.hpp"
 
 #if defined(__MINGW32__)
 #define PKTWATCH_PRINTF(fmt, args) __attribute__((format(gnu_printf, fmt, args)))

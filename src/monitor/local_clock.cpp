@@ -2,7 +2,7 @@
 // so within one the conversion is reused and only the milliseconds change.
 #include "monitor/local_clock.hpp"
 
-#include "platform/platform.hpp"
+#include "platform/clock.hpp"
 
 LocalTime local_time_of(LocalClock* clock, WallClock when) {
     if (!clock->valid || when.seconds != clock->converted_second) {

@@ -1,4 +1,4 @@
-// The receive loop: every datagram the capture hands on goes through the
+// The receive loop: every datagram the source hands on goes through the
 // filter and, when it passes, into its account, written whole and in order.
 #pragma once
 
@@ -7,48 +7,37 @@
 #include <cstdio>
 
 #include "config/options.hpp"
+#include "monitor/account_writer.hpp"
+#include "monitor/datagram_source.hpp"
+#include "monitor/run_monitor.hpp"
 #include "net/capture_filter.hpp"
-#include "platform/capture_file.hpp"
-#include "platform/platform.hpp"
+#include "platform/console.hpp"
 
-// The buffer of the log and of standard output: larger than the longest
-// account (the detail view with the dump of a 2000-byte datagram, under
-// 9 KB), so that a write never holds part of one.
-inline constexpr std::size_t account_buffer_size = 64 * 1024;
-
-// What the loop counted, for the summary it prints when it stops.
-struct LoopCounts {
-    std::uint64_t received;        // datagrams the capture handed on
-    std::uint64_t shown;           // accounts written
-    std::uint64_t filtered_out;    // left out by the filter
-    std::uint64_t echoes_skipped;  // console echoes the console could not take in time
+// What the loop asks of the system besides its source: the clock, a nap, the
+// stop signal, and how much the console takes without waiting. Tests give
+// their own.
+struct LoopSystem {
+    WallClock (*wall_clock)();
+    void (*nap)(int microseconds);
+    int (*stop_signal)();
+    std::size_t (*stream_room)(std::FILE* stream);
 };
 
-// Where the datagrams come from: the capture socket, or a capture file.
-struct DatagramSource {
-    CaptureSocket* capture;   // nullptr when reading a file
-    CaptureFileReader* file;  // nullptr when capturing
+extern const LoopSystem platform_loop_system;
+
+// How the loop ended: the monitor's result, and the stop signal that ended
+// it, if one did (the process is then to end as that signal ends it).
+struct LoopEnd {
+    MonitorResult result;
+    int signal;
 };
 
-// Where the accounts go: the log file, or standard output when there is none;
-// and the capture file that keeps the shown datagrams, if any.
-struct AccountOutput {
-    std::FILE* log;           // nullptr: no log file
-    const char* log_path;     // for messages
-    CaptureFileWriter* save;  // nullptr: none
-    const char* save_path;    // for messages
-};
-
-// Writes out what `stream` holds: the log named `log_path`, or standard
-// output when that is nullptr. False, after a line on standard error saying
-// why, when the text did not get out (a full disk, a closed stream, a reader
-// gone): without that line the accounts would be lost in silence.
-bool write_out(std::FILE* stream, const char* log_path);
-
-// Receives, filters and writes accounts until a stop signal (then the
-// process ends as that signal ends it, after the summary), the end of the
-// capture file or the count of accounts asked for (monitor_ended, after the
-// summary), or a write that fails, a bad record or the interface going away
-// (monitor_failed, after a line saying why).
-int run_receive_loop(const DatagramSource& source, const MonitorOptions& options,
-                     const CaptureFilter& filter, const AccountOutput& output);
+// Receives, filters and writes accounts to `writer` (its log already open,
+// if there is one) until a stop signal, the end of the source, the count of
+// accounts asked for, a source that fails or goes away, or a write that
+// fails. Every way out writes out what is pending, then prints one line of
+// counts on the writer's console's error stream; `console_kind` is how the
+// console takes writes.
+LoopEnd run_receive_loop(DatagramSource* source, const MonitorOptions& options,
+                         AccountWriter* writer, StreamKind console_kind,
+                         const LoopSystem& system = platform_loop_system);

@@ -2,48 +2,75 @@
 // loop.
 #include "monitor/run_monitor.hpp"
 
-#include <cerrno>
 #include <cstdio>
 #include <cstdlib>
-#include <cstring>
 
+#include "capture_file/capture_file.hpp"
 #include "config/dialogue.hpp"
 #include "config/options.hpp"
 #include "console/console_text.hpp"
+#include "console/failure.hpp"
 #include "console/messages.hpp"
+#include "monitor/account_writer.hpp"
+#include "monitor/datagram_source.hpp"
 #include "monitor/receive_loop.hpp"
-#include "net/capture_filter.hpp"
-#include "platform/capture_file.hpp"
+#include "net/address.hpp"
+#include "platform/capture.hpp"
+#include "platform/host.hpp"
+#include "platform/process.hpp"
 
 namespace {
 
-constexpr std::uint16_t sockets_layer_version = 0x0202;
-
-// After one of the start-up failure lines: the system's reason on standard
-// error, with what to do when it was a lack of privilege.
-void report_capture_error(const char* what, const char* program) {
-    const PlatformError error = platform_last_error();
-    std::fflush(stdout);
-    if (error.permission_denied) {
-        std::fprintf(stderr, "pktwatch: %s: %s (%s %s)\n", what, error.text, error.privilege_hint,
-                     program);
+// The historical line of each step of opening the capture that can fail,
+// then on standard error what failed and the system's reason, with what to
+// do when it was a lack of privilege.
+void report_capture_failure(CaptureOpen step, const CaptureReport& report,
+                            const MonitorOptions& options, const char* program,
+                            const Console& console) {
+    char what[64];
+    switch (step) {
+        case CaptureOpen::socket_failed:
+            std::fputs("::socket() failed.", stdout);
+            std::snprintf(what, sizeof what, "cannot open the capture socket");
+            break;
+        case CaptureOpen::bind_failed: {
+            std::fflush(stdout);  // what came before reaches the console first
+            std::fputs("::bind() error.\n", stderr);
+            const AddressBytes a = address_bytes(options.listen_address);
+            std::snprintf(what, sizeof what, "cannot bind to %u.%u.%u.%u", a.byte[0], a.byte[1],
+                          a.byte[2], a.byte[3]);
+            break;
+        }
+        case CaptureOpen::configure_failed:
+        case CaptureOpen::opened:
+            std::fputs("::ioctlsocket() error.\n", stdout);
+            std::snprintf(what, sizeof what, "cannot switch on receive-all");
+            break;
+    }
+    if (report.permission_denied) {
+        report_failure_on(console, "%s: %s (%s %s)", what, report.reason, report.privilege_hint,
+                          program);
     } else {
-        std::fprintf(stderr, "pktwatch: %s: %s\n", what, error.text);
+        report_failure_on(console, "%s: %s", what, report.reason);
     }
 }
+
+// The accounts, the log's buffer among them: one for the run.
+AccountWriter writer;
 
 }  // namespace
 
-int start_winsock(SocketsLayerInfo* info, ConsoleEncoding encoding) {
-    if (platform_startup(sockets_layer_version, info) != 0) {
+bool start_winsock(NetworkStart* start, ConsoleEncoding encoding) {
+    *start = platform_start_network();
+    if (!start->started) {
         console_text(Console{stdout, encoding}, msg_winsock_required);
-        platform_cleanup();
-        return 0;
+        platform_stop_network();
+        return false;
     }
-    return 1;
+    return true;
 }
 
-int run_monitor(int argc, char** argv, ConsoleEncoding encoding) {
+MonitorResult run_monitor(int argc, char** argv, ConsoleEncoding encoding) {
     const Console console{stdout, encoding};
     // A console reader that goes away makes a write fail (and the accounts
     // say so or go on into the log) instead of ending the process unheard.
@@ -54,14 +81,14 @@ int run_monitor(int argc, char** argv, ConsoleEncoding encoding) {
     }
     print_usage(stdout);
 
-    SocketsLayerInfo sockets_layer{};
-    if (start_winsock(&sockets_layer, encoding) == 0) {
+    NetworkStart network{};
+    if (!start_winsock(&network, encoding)) {
         std::fputs("WSAStartup failed.", stdout);
         return monitor_ended;
     }
-    std::printf("Description\t:%s\r\n", sockets_layer.description);
-    std::printf("Systemstatus\t:%s\r\n", sockets_layer.system_status);
-    std::atexit(platform_cleanup);
+    std::printf("Description\t:%s\r\n", network.description);
+    std::printf("Systemstatus\t:%s\r\n", network.status);
+    std::atexit(platform_stop_network);
 
     LocalAddresses local{};
     local.status = platform_local_addresses(&local.list);
@@ -76,106 +103,69 @@ int run_monitor(int argc, char** argv, ConsoleEncoding encoding) {
         return set_up == set_up_failed && argc >= 2 ? monitor_failed : monitor_ended;
     }
     if ((options.read_path[0] != '\0' || options.save_path[0] != '\0') &&
-        !platform_capture_files_supported()) {
-        std::fflush(stdout);
-        std::fputs("pktwatch: this build cannot read or write capture files (--read, --save)\n",
-                   stderr);
+        !capture_files_supported()) {
+        report_failure_on(console,
+                          "this build cannot read or write capture files (--read, --save)");
         return monitor_failed;
     }
-    const CaptureFilter filter = capture_filter_of(options);
     const char* program = argc >= 1 && argv[0] != nullptr ? argv[0] : "pktwatch";
-    char reason[512];
 
     // A stored capture takes the place of the interface: no socket, and so
     // no privilege to start with.
     CaptureFileReader file{};
-    CaptureSocket capture{};
+    Capture* capture = nullptr;
+    DatagramSource source{};
     const bool reading = options.read_path[0] != '\0';
     if (reading) {
-        if (!platform_open_capture_file(&file, options.read_path, reason, sizeof reason)) {
-            std::fflush(stdout);
-            std::fprintf(stderr, "pktwatch: %s: %s\n", options.read_path, reason);
+        char reason[512];
+        if (!open_capture_file(&file, options.read_path, reason, sizeof reason)) {
+            report_failure_on(console, "%s: %s", options.read_path, reason);
             return monitor_failed;
         }
+        source = file_source(&file);
     } else {
-        if (!platform_open_capture(&capture)) {
-            std::fputs("::socket() failed.", stdout);
-            report_capture_error("cannot open the capture socket", program);
+        CaptureReport report{};
+        const CaptureOpen opened = platform_open_capture(
+            options.listen_address, capture_filter_of(options), &capture, &report);
+        if (opened != CaptureOpen::opened) {
+            report_capture_failure(opened, report, options, program, console);
             return monitor_failed;
         }
-        if (!platform_bind_capture(&capture, options.listen_address)) {
-            std::fflush(stdout);  // what came before reaches the console first
-            std::fputs("::bind() error.\n", stderr);
-            const AddressBytes a = address_bytes(options.listen_address);
-            char what[64];
-            std::snprintf(what, sizeof what, "cannot bind to %u.%u.%u.%u", a.byte[0], a.byte[1],
-                          a.byte[2], a.byte[3]);
-            report_capture_error(what, program);
-            return monitor_failed;
+        if (report.note[0] != '\0') {
+            report_note_on(console, "%s", report.note);
         }
-        if (!platform_receive_all(&capture, filter)) {
-            std::fputs("::ioctlsocket() error.\n", stdout);
-            report_capture_error("cannot switch on receive-all", program);
-            return monitor_failed;
-        }
+        source = live_source(capture);
     }
-    // The socket is all that needed privileges: they are given up before
+    // The capture is all that needed privileges: they are given up before
     // anything else, the log file included, is touched.
+    char reason[512];
     if (!platform_drop_privileges(options.user_name[0] != '\0' ? options.user_name : nullptr,
                                   reason, sizeof reason)) {
-        std::fflush(stdout);
-        std::fprintf(stderr, "pktwatch: cannot give up privileges: %s\n", reason);
+        report_failure_on(console, "cannot give up privileges: %s", reason);
         return monitor_failed;
     }
     if (!reading) {
         std::fputs("Listen start...\n\n", stdout);
     }
 
-    std::FILE* log = nullptr;
-    if (options.log_path[0] != '\0') {
-        // Seen before the open, which waits for a reader on a FIFO.
-        std::fflush(stdout);
-        log = platform_open_log_file(options.log_path, reason, sizeof reason);
-        if (log == nullptr) {
-            console_text(console, msg_log_open_failed);
-            std::fflush(stdout);
-            std::fprintf(stderr, "pktwatch: log file %s: %s\n", options.log_path, reason);
-            return monitor_failed;
-        }
-        static char log_buffer[account_buffer_size];
-        std::setvbuf(log, log_buffer, _IOFBF, sizeof log_buffer);
-        print_options(log, options);
-        if (!write_out(log, options.log_path)) {
-            return monitor_failed;
-        }
-    }
-    CaptureFileWriter save{};
-    if (options.save_path[0] != '\0') {
-        std::FILE* save_file = platform_open_log_file(options.save_path, reason, sizeof reason);
-        if (save_file == nullptr ||
-            !platform_open_save_file(&save, save_file, reason, sizeof reason)) {
-            std::fflush(stdout);
-            std::fprintf(stderr, "pktwatch: capture file %s: %s\n", options.save_path, reason);
-            return monitor_failed;
-        }
-    }
-    if (log == nullptr && !write_out(stdout, nullptr)) {
+    start_accounts(&writer, options, console);
+    if ((options.log_path[0] != '\0' && !open_log(&writer, options.log_path, options)) ||
+        (options.save_path[0] != '\0' && !open_saved_capture(&writer, options.save_path)) ||
+        !write_out_accounts(&writer)) {
         return monitor_failed;
     }
     std::fflush(stdout);
 
     platform_catch_stop_signals();
-    const int result = run_receive_loop(
-        DatagramSource{reading ? nullptr : &capture, reading ? &file : nullptr}, options, filter,
-        AccountOutput{log, options.log_path, options.save_path[0] != '\0' ? &save : nullptr,
-                      options.save_path});
+    const LoopEnd end = run_receive_loop(&source, options, &writer, platform_stream_kind(stdout));
     if (reading) {
-        platform_close_capture_file(&file);
+        close_capture_file(&file);
+    } else {
+        platform_close_capture(capture);
     }
-    if (options.save_path[0] != '\0' && !platform_close_save_file(&save) &&
-        result != monitor_failed) {
-        std::fprintf(stderr, "pktwatch: capture file %s: cannot write it\n", options.save_path);
-        return monitor_failed;
+    const bool closed = close_saved_capture(&writer);
+    if (end.signal != 0) {
+        platform_end_by_signal(end.signal);
     }
-    return result;
+    return closed ? end.result : monitor_failed;
 }

@@ -1,22 +1,26 @@
-// The program's main routine: start-up, then the endless receive loop.
+// The program's main routine: start-up, then the receive loop.
 #pragma once
 
-#include "platform/platform.hpp"
+#include "platform/console.hpp"
+#include "platform/host.hpp"
 
 // What run_monitor returns.
-inline constexpr int monitor_ended = 0;    // -h, a set-up that ended, no sockets layer
-inline constexpr int monitor_failed = -1;  // the capture or the log could not go on
+enum MonitorResult : int {
+    monitor_ended = 0,    // -h, a set-up that ended, no network layer, the loop's end
+    monitor_failed = -1,  // a bad command line, or the capture or the log could not go on
+};
 
 // The process's exit status for run_monitor's result: -1 becomes 255.
-constexpr int exit_status_of(int monitor_result) {
-    return monitor_result == monitor_failed ? 255 : monitor_result;
+constexpr int exit_status_of(MonitorResult result) {
+    return result == monitor_failed ? 255 : 0;
 }
 
-// Starts the sockets layer (version 2.2). 1 on success, 0 on failure, after
-// printing the failure message.
-int start_winsock(SocketsLayerInfo* info, ConsoleEncoding encoding);
+// Starts the network layer (Windows Sockets 2.2 on Windows) and gives its two
+// texts in `start`. False, after printing the failure message, when it
+// cannot be had.
+bool start_winsock(NetworkStart* start, ConsoleEncoding encoding);
 
-// Returns monitor_ended or monitor_failed; a stop signal ends the process
-// from inside the receive loop. Japanese text goes to the console in
-// `encoding`.
-int run_monitor(int argc, char** argv, ConsoleEncoding encoding);
+// Returns monitor_ended or monitor_failed; a stop signal ends the process as
+// that signal would, after the receive loop's last line. Japanese text goes
+// to the console in `encoding`.
+MonitorResult run_monitor(int argc, char** argv, ConsoleEncoding encoding);

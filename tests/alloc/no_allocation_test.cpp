@@ -19,7 +19,8 @@
 #include "monitor/local_clock.hpp"
 #include "net/capture_filter.hpp"
 #include "net/packet.hpp"
-#include "platform/platform.hpp"
+#include "platform/capture.hpp"
+#include "platform/clock.hpp"
 #include "render/detail.hpp"
 #include "render/hex_dump.hpp"
 #include "render/summary.hpp"
@@ -174,10 +175,11 @@ TEST_F(NoAllocation, ReceivingFromTheCaptureSocketAllocatesNothing) {
     ASSERT_EQ(getsockname(holder, reinterpret_cast<sockaddr*>(&to), &size), 0);
     options.filter_port = ntohs(to.sin_port);
 
-    CaptureSocket capture{};
-    ASSERT_TRUE(platform_open_capture(&capture));
-    ASSERT_TRUE(platform_bind_capture(&capture, loopback));
-    ASSERT_TRUE(platform_receive_all(&capture, capture_filter_of(options)));
+    Capture* capture = nullptr;
+    CaptureReport report{};
+    ASSERT_EQ(platform_open_capture(loopback, capture_filter_of(options), &capture, &report),
+              CaptureOpen::opened)
+        << report.reason;
 
     constexpr int datagrams = 50;
     const int sender = socket(AF_INET, SOCK_DGRAM, 0);
@@ -193,8 +195,8 @@ TEST_F(NoAllocation, ReceivingFromTheCaptureSocketAllocatesNothing) {
         // fails the test within seconds.
         for (int attempt = 0; attempt < datagrams + 20 && received < datagrams; ++attempt) {
             std::memset(packet.bytes, 0, sizeof packet.bytes);
-            packet.length = platform_receive(&capture, packet.bytes, packet_buffer_size, 200);
-            if (packet.length > 0) {
+            if (platform_receive(capture, packet.bytes, packet_buffer_size, 200, &packet.length) ==
+                CaptureReceive::datagram) {
                 ++received;
                 render_as_the_loop_does(options, packet, log_file.stream, console_);
             }
@@ -202,7 +204,7 @@ TEST_F(NoAllocation, ReceivingFromTheCaptureSocketAllocatesNothing) {
     });
     EXPECT_EQ(received, datagrams);
     EXPECT_EQ(made, 0);
-    close(static_cast<int>(capture.handle));
+    platform_close_capture(capture);
     close(sender);
     close(holder);
 }

@@ -1,7 +1,7 @@
-// The wall clock and its conversion to local time on Linux.
+// The wall clock, its conversion to local time and a short sleep on Linux.
 #include <time.h>
 
-#include "platform/platform.hpp"
+#include "platform/clock.hpp"
 
 WallClock platform_wall_clock() {
     struct timespec now {};
@@ -26,4 +26,9 @@ LocalTime platform_local_time(WallClock when) {
                      local.tm_min,
                      local.tm_sec,
                      static_cast<int>(when.nanoseconds / 1000000)};
+}
+
+void platform_nap(int microseconds) {
+    const timespec nap{0, static_cast<long>(microseconds) * 1000};
+    nanosleep(&nap, nullptr);  // a signal cuts it short: the caller looks at it next
 }

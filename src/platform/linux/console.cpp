@@ -12,7 +12,7 @@
 #include <clocale>
 #include <cstring>
 
-#include "platform/platform.hpp"
+#include "platform/console.hpp"
 
 namespace {
 

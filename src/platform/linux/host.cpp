@@ -1,4 +1,6 @@
-// The local host's IPv4 addresses and dotted-quad conversion on Linux.
+// The network layer, the local host's IPv4 addresses and dotted-quad
+// conversion on Linux. There is no network layer to start or stop: start-up
+// always succeeds and only names the capture method in use.
 #include <arpa/inet.h>
 #include <ifaddrs.h>
 #include <net/if.h>
@@ -7,7 +9,7 @@
 
 #include <cstring>
 
-#include "platform/platform.hpp"
+#include "platform/host.hpp"
 
 namespace {
 
@@ -43,6 +45,12 @@ void append_addresses(const ifaddrs* interfaces, bool loopback, int room, LocalA
 }
 
 }  // namespace
+
+NetworkStart platform_start_network() {
+    return NetworkStart{true, "Linux AF_PACKET IPv4 capture", "Running", ""};
+}
+
+void platform_stop_network() {}
 
 LocalAddressStatus platform_local_addresses(LocalAddressList* list) {
     list->count = 0;

@@ -132,7 +132,7 @@ PrefilterProgram build_prefilter(const CaptureFilter& filter, bool loopback) {
     }
 
     place(&a, keep_label);
-    emit(&a, return_constant, prefilter_snap_length);
+    emit(&a, return_constant, std::uint32_t{packet_buffer_size});  // the receive buffer's worth
     place(&a, drop_label);
     emit(&a, return_constant, 0);
 

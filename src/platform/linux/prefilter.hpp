@@ -12,9 +12,7 @@
 #include <cstdint>
 
 #include "net/capture_filter.hpp"
-
-// The length the program keeps of an accepted datagram: the receive buffer.
-inline constexpr std::uint32_t prefilter_snap_length = 2000;
+#include "net/packet.hpp"
 
 // Room for the longest program build_prefilter makes.
 inline constexpr int prefilter_max_instructions = 32;

@@ -17,7 +17,7 @@
 
 #include <cstring>
 
-#include "platform/linux/prefilter.hpp"
+#include "net/packet.hpp"
 
 namespace {
 
@@ -47,7 +47,8 @@ constexpr std::uint32_t power_of_two_at_least(std::uint32_t bytes) {
 // A frame holds the longest datagram the prefilter keeps (2,000 bytes) after
 // its header: 80 + 2,000 bytes, rounded up to 4,096 (frames are a power of
 // two, so that they tile the blocks).
-constexpr std::uint32_t frame_bytes = power_of_two_at_least(data_offset + prefilter_snap_length);
+constexpr std::uint32_t frame_bytes =
+    power_of_two_at_least(data_offset + std::uint32_t{packet_buffer_size});
 
 // 8 MiB: 2,048 frames, a burst of 2,048 datagrams whatever their length
 // (10 ms at 200,000 a second: the time the monitor may be away). The queue's
@@ -56,19 +57,15 @@ constexpr std::uint32_t frame_bytes = power_of_two_at_least(data_offset + prefil
 // shrink with the length.
 constexpr std::uint32_t ring_bytes = 8 * 1024 * 1024;
 
-int socket_of(const CaptureSocket* capture) {
-    return static_cast<int>(capture->handle);
-}
-
-tpacket2_hdr* frame_header(const CaptureSocket* capture, std::uint32_t frame) {
-    return reinterpret_cast<tpacket2_hdr*>(capture->ring +
-                                           std::size_t{frame} * capture->frame_bytes);
+tpacket2_hdr* frame_header(const Capture* capture, std::uint32_t frame) {
+    return reinterpret_cast<tpacket2_hdr*>(capture->ring.frames +
+                                           std::size_t{frame} * capture->ring.frame_bytes);
 }
 
 }  // namespace
 
-bool open_receive_ring(CaptureSocket* capture) {
-    const int fd = socket_of(capture);
+bool open_receive_ring(Capture* capture) {
+    const int fd = capture->fd;
     const int version = TPACKET_V2;
     if (setsockopt(fd, SOL_PACKET, PACKET_VERSION, &version, sizeof version) != 0) {
         return false;
@@ -100,39 +97,32 @@ bool open_receive_ring(CaptureSocket* capture) {
         errno = error;
         return false;
     }
-    capture->ring = static_cast<unsigned char*>(mapped);
-    capture->ring_bytes = ring_bytes;
-    capture->frame_bytes = frame_bytes;
-    capture->frame_count = request.tp_frame_nr;
-    capture->next_frame = 0;
+    capture->ring = ReceiveRing{static_cast<unsigned char*>(mapped), ring_bytes, frame_bytes,
+                                request.tp_frame_nr, 0};
     return true;
 }
 
-void close_receive_ring(CaptureSocket* capture) {
-    if (capture->ring == nullptr) {
+void close_receive_ring(Capture* capture) {
+    if (capture->ring.frames == nullptr) {
         return;
     }
-    munmap(capture->ring, capture->ring_bytes);
+    munmap(capture->ring.frames, capture->ring.bytes);
     // A ring of no blocks takes the ring off: the kernel queues datagrams on
     // the socket again.
     tpacket_req none{};
-    setsockopt(socket_of(capture), SOL_PACKET, PACKET_RX_RING, &none, sizeof none);
-    capture->ring = nullptr;
-    capture->ring_bytes = 0;
-    capture->frame_bytes = 0;
-    capture->frame_count = 0;
-    capture->next_frame = 0;
+    setsockopt(capture->fd, SOL_PACKET, PACKET_RX_RING, &none, sizeof none);
+    capture->ring = ReceiveRing{};
 }
 
-bool ring_frame_ready(const CaptureSocket* capture) {
+bool ring_frame_ready(const Capture* capture) {
     // Acquire: the frame's bytes, written before the kernel set the status,
     // are seen once the status is.
-    const tpacket2_hdr* header = frame_header(capture, capture->next_frame);
+    const tpacket2_hdr* header = frame_header(capture, capture->ring.next_frame);
     return (__atomic_load_n(&header->tp_status, __ATOMIC_ACQUIRE) & TP_STATUS_USER) != 0;
 }
 
-RingFrame take_ring_frame(CaptureSocket* capture, unsigned char* buffer, int capacity) {
-    tpacket2_hdr* header = frame_header(capture, capture->next_frame);
+RingFrame take_ring_frame(Capture* capture, unsigned char* buffer, int capacity) {
+    tpacket2_hdr* header = frame_header(capture, capture->ring.next_frame);
     const unsigned char* frame = reinterpret_cast<const unsigned char*>(header);
     sockaddr_ll from{};
     std::memcpy(&from, frame + address_offset, sizeof from);
@@ -143,7 +133,8 @@ RingFrame take_ring_frame(CaptureSocket* capture, unsigned char* buffer, int cap
     // (it cuts a datagram to the frame), but they are checked all the same.
     std::uint32_t length = header->tp_snaplen;
     const std::uint32_t at = header->tp_net;
-    if (at > capture->frame_bytes || length > capture->frame_bytes - at || capacity <= 0) {
+    if (at > capture->ring.frame_bytes || length > capture->ring.frame_bytes - at ||
+        capacity <= 0) {
         length = 0;
     } else if (length > static_cast<std::uint32_t>(capacity)) {
         length = static_cast<std::uint32_t>(capacity);
@@ -155,7 +146,7 @@ RingFrame take_ring_frame(CaptureSocket* capture, unsigned char* buffer, int cap
     // Release: the copy above is done before the kernel may write the frame
     // again.
     __atomic_store_n(&header->tp_status, TP_STATUS_KERNEL, __ATOMIC_RELEASE);
-    capture->next_frame =
-        capture->next_frame + 1 == capture->frame_count ? 0 : capture->next_frame + 1;
+    ReceiveRing& ring = capture->ring;
+    ring.next_frame = ring.next_frame + 1 == ring.frame_count ? 0 : ring.next_frame + 1;
     return taken;
 }

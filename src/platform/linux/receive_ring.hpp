@@ -4,19 +4,19 @@
 // back to one recvfrom a datagram where the ring cannot be had.
 #pragma once
 
-#include "platform/platform.hpp"
+#include "platform/linux/capture_state.hpp"
 
 // Puts a ring on the capture's bound socket and maps it. False, with errno
 // set and the socket left as it was, when the kernel or the locked-memory
 // limit refuses it.
-bool open_receive_ring(CaptureSocket* capture);
+bool open_receive_ring(Capture* capture);
 
 // Unmaps the ring and takes it off the socket, which goes back to its queue;
 // frames still in the ring are lost. Does nothing where there is no ring.
-void close_receive_ring(CaptureSocket* capture);
+void close_receive_ring(Capture* capture);
 
 // True when the kernel has filled the next frame of the ring.
-bool ring_frame_ready(const CaptureSocket* capture);
+bool ring_frame_ready(const Capture* capture);
 
 // What take_ring_frame found in the next frame.
 struct RingFrame {
@@ -27,4 +27,4 @@ struct RingFrame {
 
 // Copies the next frame, which must be ready, into `buffer` (at most
 // `capacity` bytes) and gives the frame back to the kernel.
-RingFrame take_ring_frame(CaptureSocket* capture, unsigned char* buffer, int capacity);
+RingFrame take_ring_frame(Capture* capture, unsigned char* buffer, int capacity);

@@ -3,7 +3,7 @@
 #include <signal.h>
 #include <unistd.h>
 
-#include "platform/platform.hpp"
+#include "platform/process.hpp"
 
 namespace {
 

@@ -1,5 +1,5 @@
-// The capture socket on Windows: a raw IPv4 socket bound to one local address
-// and switched to receive-all at IP level with SIO_RCVALL.
+// The capture on Windows: a raw IPv4 socket bound to one local address and
+// switched to receive-all at IP level with SIO_RCVALL.
 // Winsock first: windows.h would bring in the old winsock.h otherwise, and
 // mstcpip.h needs both.
 #include <winsock2.h>
@@ -9,102 +9,134 @@
 
 #include <mstcpip.h>
 
-#include <bit>
-
-#include "platform/platform.hpp"
-#include "platform/windows/socket_error.hpp"
+#include "platform/capture.hpp"
+#include "platform/windows/capture_state.hpp"
+#include "platform/windows/sockets.hpp"
 
 namespace {
 
-static_assert(sizeof(SOCKET) == sizeof(std::intptr_t));
-
-SOCKET socket_of(const CaptureSocket* capture) {
-    return std::bit_cast<SOCKET>(capture->handle);
-}
+// The captures open at once: the monitor opens one, a test a few.
+constexpr int max_captures = 8;
+Capture captures[max_captures];
 
 // How long a receive that failed outright waits before the next try, so that a
 // socket that can no longer deliver (its address or interface gone) does not
 // keep a processor busy. A receive that returns a datagram never waits.
 constexpr DWORD failed_receive_pause_ms = 10;
 
-}  // namespace
-
-bool platform_open_capture(CaptureSocket* capture) {
-    capture->interface_index = 0;
-    capture->loopback = false;
-    const SOCKET s = socket(AF_INET, SOCK_RAW, IPPROTO_IP);
-    capture->handle = std::bit_cast<std::intptr_t>(s);
-    if (s == INVALID_SOCKET) {
-        remember_socket_error(WSAGetLastError());
-        return false;
-    }
-    return true;
+CaptureOpen fail(CaptureOpen step, int code, CaptureReport* report) {
+    describe_socket_error(code, report->reason, sizeof report->reason);
+    report->permission_denied = code == WSAEACCES;
+    return step;
 }
 
-bool platform_bind_capture(CaptureSocket* capture, std::uint32_t listen_address) {
+}  // namespace
+
+int bind_capture_socket(SOCKET socket, std::uint32_t listen_address) {
     sockaddr_in address{};
     address.sin_family = AF_INET;
     address.sin_port = htons(0);
     address.sin_addr.s_addr = listen_address;  // already in network order
-    if (bind(socket_of(capture), reinterpret_cast<const sockaddr*>(&address),
+    if (bind(socket, reinterpret_cast<const sockaddr*>(&address),
              static_cast<int>(sizeof address)) == SOCKET_ERROR) {
-        remember_socket_error(WSAGetLastError());
-        return false;
+        return WSAGetLastError();
     }
-    return true;
+    return 0;
 }
 
-bool platform_receive_all(CaptureSocket* capture, const CaptureFilter& /*filter*/) {
+int switch_on_receive_all(SOCKET socket) {
     // Every IPv4 datagram the bound interface receives or sends, at IP level:
     // not promiscuous mode (RCVALL_ON). Windows refuses any value other than
     // RCVALL_OFF..RCVALL_IPLEVEL with WSAEINVAL.
     DWORD value = RCVALL_IPLEVEL;
     DWORD returned = 0;
-    if (WSAIoctl(socket_of(capture), SIO_RCVALL, &value, static_cast<DWORD>(sizeof value), nullptr,
-                 0, &returned, nullptr, nullptr) == SOCKET_ERROR) {
-        remember_socket_error(WSAGetLastError());
-        return false;
+    if (WSAIoctl(socket, SIO_RCVALL, &value, static_cast<DWORD>(sizeof value), nullptr, 0,
+                 &returned, nullptr, nullptr) == SOCKET_ERROR) {
+        return WSAGetLastError();
     }
-    return true;
+    return 0;
 }
 
-int platform_receive(CaptureSocket* capture, unsigned char* buffer, int capacity, int wait_ms) {
+// Windows has no kernel filter for a raw socket: every datagram comes up and
+// the monitor's own filter decides.
+CaptureOpen platform_open_capture(std::uint32_t listen_address, const CaptureFilter& /*filter*/,
+                                  Capture** opened, CaptureReport* report) {
+    *report = CaptureReport{};
+    report->privilege_hint = "raw sockets need an Administrator: run it from an elevated console:";
+    *opened = nullptr;
+    Capture* capture = nullptr;
+    for (Capture& slot : captures) {
+        if (!slot.in_use) {
+            capture = &slot;
+            break;
+        }
+    }
+    if (capture == nullptr) {
+        return fail(CaptureOpen::socket_failed, WSAEMFILE, report);
+    }
+    const SOCKET s = socket(AF_INET, SOCK_RAW, IPPROTO_IP);
+    if (s == INVALID_SOCKET) {
+        return fail(CaptureOpen::socket_failed, WSAGetLastError(), report);
+    }
+    if (const int code = bind_capture_socket(s, listen_address); code != 0) {
+        closesocket(s);
+        return fail(CaptureOpen::bind_failed, code, report);
+    }
+    if (const int code = switch_on_receive_all(s); code != 0) {
+        closesocket(s);
+        return fail(CaptureOpen::configure_failed, code, report);
+    }
+    *capture = Capture{true, s};
+    *opened = capture;
+    return CaptureOpen::opened;
+}
+
+void platform_close_capture(Capture* capture) {
+    if (capture == nullptr || !capture->in_use) {
+        return;
+    }
+    closesocket(capture->socket);
+    *capture = Capture{false, INVALID_SOCKET};
+}
+
+const char* platform_capture_interface(const Capture* /*capture*/) {
+    return "";
+}
+
+CaptureReceive platform_receive(Capture* capture, unsigned char* buffer, int capacity, int wait_ms,
+                                int* length) {
+    *length = 0;
     if (wait_ms >= 0) {
         fd_set readable;
         FD_ZERO(&readable);
-        FD_SET(socket_of(capture), &readable);
+        FD_SET(capture->socket, &readable);
         timeval wait{wait_ms / 1000, wait_ms % 1000 * 1000};
         if (select(0, &readable, nullptr, nullptr, &wait) == 0) {
-            return receive_nothing;
+            return CaptureReceive::nothing;
         }
     }
-    const int count = recv(socket_of(capture), reinterpret_cast<char*>(buffer), capacity, 0);
-    if (count != SOCKET_ERROR) {
-        return count;
+    const int count = recv(capture->socket, reinterpret_cast<char*>(buffer), capacity, 0);
+    if (count > 0) {
+        *length = count;
+        return CaptureReceive::datagram;
+    }
+    if (count == 0) {
+        return CaptureReceive::nothing;
     }
     const int error = WSAGetLastError();
     if (error == WSAEMSGSIZE) {
         // A datagram longer than the buffer: Windows filled the buffer with
         // its first `capacity` bytes and dropped the rest.
-        return capacity;
+        *length = capacity;
+        return CaptureReceive::datagram;
     }
-    remember_socket_error(error);
     if (error != WSAEINTR) {
         Sleep(failed_receive_pause_ms);
     }
-    return receive_failed;
+    return CaptureReceive::failed;
 }
 
-bool platform_datagram_waiting(const CaptureSocket* capture) {
-    u_long waiting = 0;
-    return ioctlsocket(socket_of(capture), FIONREAD, &waiting) == 0 && waiting > 0;
-}
-
-void platform_nap(int /*microseconds*/) {
-    // Sleep counts whole milliseconds (and the system's tick): far too long.
-}
-
-CaptureDrops platform_capture_drops(CaptureSocket* /*capture*/) {
+CaptureDrops platform_capture_drops(Capture* /*capture*/) {
     // A raw socket on Windows does not count what it could not keep.
-    return CaptureDrops{0, 0, false};
+    return CaptureDrops{0, false};
 }

@@ -2,7 +2,7 @@
 // as a FILETIME, and the local time GetLocalTime would give for it.
 #include <windows.h>
 
-#include "platform/platform.hpp"
+#include "platform/clock.hpp"
 
 namespace {
 
@@ -40,4 +40,8 @@ LocalTime platform_local_time(WallClock when) {
                      local.wMinute,
                      local.wSecond,
                      static_cast<int>(when.nanoseconds / 1000000)};
+}
+
+void platform_nap(int /*microseconds*/) {
+    // Sleep counts whole milliseconds (and the system's tick): far too long.
 }

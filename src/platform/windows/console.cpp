@@ -4,9 +4,11 @@
 #include <windows.h>
 
 #include <io.h>
+
+#include <cstdint>
 #include <cstdio>
 
-#include "platform/platform.hpp"
+#include "platform/console.hpp"
 
 namespace {
 

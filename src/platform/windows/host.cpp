@@ -1,12 +1,13 @@
-// The local host's IPv4 addresses and dotted-quad conversion on Windows.
+// Windows Sockets 2.2 started for the whole run, the local host's IPv4
+// addresses and dotted-quad conversion on Windows.
 // Winsock first: windows.h would bring in the old winsock.h otherwise.
 #include <winsock2.h>
 #include <ws2tcpip.h>
 
 #include <windows.h>
 
-#include "platform/platform.hpp"
-#include "platform/windows/socket_error.hpp"
+#include "platform/host.hpp"
+#include "platform/windows/sockets.hpp"
 
 namespace {
 
@@ -25,7 +26,6 @@ bool already_listed(const LocalAddressList& list, std::uint32_t address) {
 LocalAddressStatus look_up_local_addresses(LocalAddressList* list) {
     char host_name[256] = "";
     if (gethostname(host_name, static_cast<int>(sizeof host_name)) != 0) {
-        remember_socket_error(WSAGetLastError());
         return LocalAddressStatus::host_name_failed;
     }
     if (host_name[0] == '\0') {
@@ -40,7 +40,6 @@ LocalAddressStatus look_up_local_addresses(LocalAddressList* list) {
     addrinfo* found = nullptr;
     const int result = getaddrinfo(host_name, nullptr, &hints, &found);
     if (result != 0) {
-        remember_socket_error(result);
         return LocalAddressStatus::lookup_failed;
     }
     // The system's order, each address once.
@@ -62,6 +61,14 @@ LocalAddressStatus look_up_local_addresses(LocalAddressList* list) {
 
 }  // namespace
 
+NetworkStart platform_start_network() {
+    return start_windows_sockets(winsock_2_2);
+}
+
+void platform_stop_network() {
+    WSACleanup();
+}
+
 LocalAddressStatus platform_local_addresses(LocalAddressList* list) {
     list->count = 0;
     list->left_out = 0;
@@ -71,7 +78,6 @@ LocalAddressStatus platform_local_addresses(LocalAddressList* list) {
     WSADATA data{};
     const int started = WSAStartup(winsock_2_2, &data);
     if (started != 0) {
-        remember_socket_error(started);
         return LocalAddressStatus::host_name_failed;
     }
     const LocalAddressStatus status = look_up_local_addresses(list);

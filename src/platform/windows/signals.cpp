@@ -4,7 +4,7 @@
 #include <cstdio>
 #include <cstdlib>
 
-#include "platform/platform.hpp"
+#include "platform/process.hpp"
 
 namespace {
 

@@ -1,8 +1,8 @@
 // Receiving from the Linux capture socket, through the receive ring and
 // through the socket's queue (the path taken where the kernel refuses a
-// ring): what arrives and how it is cut, whether a datagram is said to be
-// waiting, the kernel's drop count, and an interface that goes down, comes
-// back and goes away. Root only; only loopback and a network namespace of the
+// ring): what arrives and how it is cut, a receive that does not wait, the
+// kernel's drop count, and an interface that goes down, comes back and goes
+// away. Root only; only loopback and a network namespace of the
 // test's own carry traffic.
 #include <arpa/inet.h>
 #include <netinet/in.h>
@@ -17,8 +17,9 @@
 #include <cstring>
 #include <string>
 
+#include "platform/capture.hpp"
+#include "platform/linux/capture_state.hpp"
 #include "platform/linux/receive_ring.hpp"
-#include "platform/platform.hpp"
 
 namespace {
 
@@ -30,26 +31,46 @@ struct ReceivePath {
 constexpr ReceivePath receive_paths[] = {{"ring", true}, {"queue", false}};
 
 // A capture on the interface holding `address`, passing only `port`, through
-// `path`. False (with the reason printed) when it cannot be had.
-bool open_capture(CaptureSocket* capture, const char* address, std::uint16_t port,
-                  const ReceivePath& path) {
+// `path`; nullptr (with the reason printed) when it cannot be had.
+Capture* open_capture(const char* address, std::uint16_t port, const ReceivePath& path) {
     in_addr listen{};
     inet_pton(AF_INET, address, &listen);
-    if (!platform_open_capture(capture) || !platform_bind_capture(capture, listen.s_addr) ||
-        !platform_receive_all(capture, make_capture_filter(0, 0, port))) {
-        std::fprintf(stderr, "capture: %s\n", platform_last_error().text);
-        return false;
+    Capture* capture = nullptr;
+    CaptureReport report{};
+    if (platform_open_capture(listen.s_addr, make_capture_filter(0, 0, port), &capture, &report) !=
+        CaptureOpen::opened) {
+        std::fprintf(stderr, "capture: %s\n", report.reason);
+        return nullptr;
     }
     if (!path.ring) {
         close_receive_ring(capture);
     }
-    return (capture->ring != nullptr) == path.ring;
+    if ((capture->ring.frames != nullptr) != path.ring) {
+        platform_close_capture(capture);
+        return nullptr;
+    }
+    return capture;
 }
 
-void close_capture(CaptureSocket* capture) {
-    close_receive_ring(capture);
-    close(static_cast<int>(capture->handle));
+// A receive's result as the loop sees it: the datagram's length, or 0 for
+// nothing, -1 for a failed receive, -2 for a gone interface.
+int receive(Capture* capture, unsigned char* buffer, int capacity, int wait_ms) {
+    int length = 0;
+    switch (platform_receive(capture, buffer, capacity, wait_ms, &length)) {
+        case CaptureReceive::datagram:
+            return length;
+        case CaptureReceive::nothing:
+            return 0;
+        case CaptureReceive::failed:
+            return -1;
+        case CaptureReceive::interface_gone:
+            return -2;
+    }
+    return -3;
 }
+constexpr int receive_nothing = 0;
+constexpr int receive_failed = -1;
+constexpr int receive_interface_gone = -2;
 
 sockaddr_in loopback_address(std::uint16_t port) {
     sockaddr_in to{};
@@ -123,11 +144,10 @@ TEST_F(CaptureReceiveTest, DatagramsArriveOnceFromTheirHeaderCutAtTheBuffer) {
         payload[i] = static_cast<unsigned char>(i * 7 + 3);
     }
     for (const ReceivePath& path : receive_paths) {
-        CaptureSocket capture{};
-        ASSERT_TRUE(open_capture(&capture, "127.0.0.1", holder.port, path)) << path.name;
-        EXPECT_FALSE(platform_datagram_waiting(&capture)) << path.name;
+        Capture* capture = open_capture("127.0.0.1", holder.port, path);
+        ASSERT_NE(capture, nullptr) << path.name;
         unsigned char buffer[2001];
-        EXPECT_EQ(platform_receive(&capture, buffer, 2000, 0), receive_nothing) << path.name;
+        EXPECT_EQ(receive(capture, buffer, 2000, 0), receive_nothing) << path.name;
 
         for (const auto& d : datagrams) {
             ASSERT_TRUE(send_to(sender, holder.port, payload, static_cast<std::size_t>(d.payload)));
@@ -135,7 +155,9 @@ TEST_F(CaptureReceiveTest, DatagramsArriveOnceFromTheirHeaderCutAtTheBuffer) {
         int index = 0;
         for (const auto& d : datagrams) {
             std::memset(buffer, 0xEE, sizeof buffer);
-            const int count = platform_receive(&capture, buffer, d.capacity, 1000);
+            // Once the first has come, the rest are waiting: a receive that
+            // does not wait takes them.
+            const int count = receive(capture, buffer, d.capacity, index == 0 ? 1000 : 0);
             ASSERT_EQ(count, d.expected) << path.name << ", datagram " << index;
             EXPECT_EQ(buffer[0], 0x45) << path.name << ", datagram " << index;
             EXPECT_EQ(buffer[9], 17) << path.name << ", datagram " << index;
@@ -147,13 +169,13 @@ TEST_F(CaptureReceiveTest, DatagramsArriveOnceFromTheirHeaderCutAtTheBuffer) {
                           0)
                     << path.name << ", datagram " << index;
             }
-            // The rest were sent before this one was received.
-            EXPECT_EQ(platform_datagram_waiting(&capture), index + 1 < std::ssize(datagrams))
-                << path.name << ", after datagram " << index;
             ++index;
         }
-        EXPECT_EQ(platform_receive(&capture, buffer, 2000, 100), receive_nothing) << path.name;
-        close_capture(&capture);
+        // All were sent before the first was received: none is left, with or
+        // without waiting.
+        EXPECT_EQ(receive(capture, buffer, 2000, 0), receive_nothing) << path.name;
+        EXPECT_EQ(receive(capture, buffer, 2000, 100), receive_nothing) << path.name;
+        platform_close_capture(capture);
     }
 }
 
@@ -163,30 +185,30 @@ TEST_F(CaptureReceiveTest, WhatIsNotReceivedIsCountedAsDropped) {
     constexpr int sent = 30000;  // the ring holds 2,048; the queue's 8 MiB some thousands
     const unsigned char payload[32] = {};
     for (const ReceivePath& path : receive_paths) {
-        CaptureSocket capture{};
-        ASSERT_TRUE(open_capture(&capture, "127.0.0.1", holder.port, path)) << path.name;
+        Capture* capture = open_capture("127.0.0.1", holder.port, path);
+        ASSERT_NE(capture, nullptr) << path.name;
         for (int n = 0; n < sent; ++n) {
             ASSERT_TRUE(send_to(sender, holder.port, payload, sizeof payload)) << path.name;
         }
-        const CaptureDrops first = platform_capture_drops(&capture);
+        const CaptureDrops first = platform_capture_drops(capture);
         int received = 0;
         unsigned char buffer[2000];
         for (int attempt = 0; attempt < sent + 10; ++attempt) {
-            const int count = platform_receive(&capture, buffer, sizeof buffer, 100);
+            const int count = receive(capture, buffer, sizeof buffer, 100);
             if (count <= 0) {
                 break;
             }
             ++received;
         }
         // The counters are summed across reads, not started again.
-        const CaptureDrops drops = platform_capture_drops(&capture);
+        const CaptureDrops drops = platform_capture_drops(capture);
         EXPECT_TRUE(drops.counted) << path.name;
         EXPECT_GT(first.dropped, 0u) << path.name;
         EXPECT_EQ(drops.dropped, first.dropped) << path.name;
         EXPECT_EQ(static_cast<std::uint64_t>(received) + drops.dropped,
                   static_cast<std::uint64_t>(sent))
             << path.name << ": received " << received;
-        close_capture(&capture);
+        platform_close_capture(capture);
     }
 }
 
@@ -209,7 +231,7 @@ bool bring_up() {
 
 // Sends a datagram out of pw0 and receives it: true when it came within
 // bounded attempts.
-bool send_and_receive(CaptureSocket* capture, int udp) {
+bool send_and_receive(Capture* capture, int udp) {
     sockaddr_in to{};
     to.sin_family = AF_INET;
     to.sin_port = htons(5190);
@@ -220,7 +242,7 @@ bool send_and_receive(CaptureSocket* capture, int udp) {
     }
     unsigned char buffer[2000];
     for (int attempt = 0; attempt < 20; ++attempt) {
-        if (platform_receive(capture, buffer, sizeof buffer, 100) == 40) {
+        if (receive(capture, buffer, sizeof buffer, 100) == 40) {
             return true;
         }
     }
@@ -239,19 +261,19 @@ void outlive_the_interface(ReceivePath path, bool delete_while_down) {
         std::fprintf(stderr, "set-up failed\n");
         std::_Exit(1);
     }
-    CaptureSocket capture{};
-    if (!open_capture(&capture, "192.0.2.1", 5190, path)) {
+    Capture* capture = open_capture("192.0.2.1", 5190, path);
+    if (capture == nullptr) {
         std::_Exit(2);
     }
     const int udp = socket(AF_INET, SOCK_DGRAM, 0);
-    std::fprintf(stderr, "received %d", send_and_receive(&capture, udp) ? 1 : 0);
+    std::fprintf(stderr, "received %d", send_and_receive(capture, udp) ? 1 : 0);
 
     run("ip link set pw0 down");
     int failed = 0;
     int gone = 0;
     unsigned char buffer[2000];
     for (int attempt = 0; attempt < 5; ++attempt) {
-        const int result = platform_receive(&capture, buffer, sizeof buffer, 100);
+        const int result = receive(capture, buffer, sizeof buffer, 100);
         failed += result == receive_failed ? 1 : 0;
         gone += result == receive_interface_gone ? 1 : 0;
     }
@@ -259,12 +281,12 @@ void outlive_the_interface(ReceivePath path, bool delete_while_down) {
 
     if (!delete_while_down) {
         std::fprintf(stderr, ", up: received %d",
-                     bring_up() && send_and_receive(&capture, udp) ? 1 : 0);
+                     bring_up() && send_and_receive(capture, udp) ? 1 : 0);
     }
     run("ip link del pw0");
     int attempts = 0;
     while (attempts < 50 &&
-           platform_receive(&capture, buffer, sizeof buffer, 100) != receive_interface_gone) {
+           receive(capture, buffer, sizeof buffer, 100) != receive_interface_gone) {
         ++attempts;
     }
     std::fprintf(stderr, ", deleted: gone %d.\n", attempts < 50 ? 1 : 0);

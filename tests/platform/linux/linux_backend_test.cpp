@@ -20,7 +20,11 @@
 #include <ctime>
 #include <string>
 
-#include "platform/platform.hpp"
+#include "platform/capture.hpp"
+#include "platform/clock.hpp"
+#include "platform/console.hpp"
+#include "platform/host.hpp"
+#include "platform/linux/capture_state.hpp"
 
 namespace {
 
@@ -110,33 +114,53 @@ TEST(LinuxLocalAddresses, ThisHostListsLoopbackAfterEveryOtherAddress) {
     EXPECT_TRUE(found_127_0_0_1);
 }
 
-class LinuxCaptureTest : public ::testing::Test {
-protected:
-    void SetUp() override {
-        if (!platform_open_capture(&capture)) {
-            GTEST_SKIP() << "packet sockets are not permitted here: " << platform_last_error().text;
-        }
+// Opening a capture on `address`: the step that failed, if one did, and the
+// report; the capture is closed again.
+CaptureOpen open_and_close(std::uint32_t address, CaptureReport* report,
+                           void (*look)(const Capture&) = nullptr) {
+    Capture* capture = nullptr;
+    const CaptureOpen opened = platform_open_capture(address, CaptureFilter{}, &capture, report);
+    if (opened == CaptureOpen::opened && look != nullptr) {
+        look(*capture);
     }
-    void TearDown() override {
-        if (capture.handle > 0) {
-            close(static_cast<int>(capture.handle));
-        }
-    }
-    CaptureSocket capture{};
-};
-
-TEST_F(LinuxCaptureTest, BindsToTheInterfaceHoldingTheAddress) {
-    ASSERT_TRUE(platform_bind_capture(&capture, dotted("127.0.0.1")));
-    EXPECT_EQ(capture.interface_index, static_cast<int>(if_nametoindex("lo")));
-    EXPECT_TRUE(capture.loopback);
+    platform_close_capture(capture);
+    return opened;
 }
 
-TEST_F(LinuxCaptureTest, AddressNoInterfaceHoldsIsNotBound) {
+bool packet_sockets_permitted() {
+    const int probe = socket(AF_PACKET, SOCK_DGRAM, 0);
+    if (probe < 0) {
+        return false;
+    }
+    close(probe);
+    return true;
+}
+
+TEST(LinuxCapture, BindsToTheInterfaceHoldingTheAddress) {
+    if (!packet_sockets_permitted()) {
+        GTEST_SKIP() << "packet sockets are not permitted here";
+    }
+    CaptureReport report{};
+    ASSERT_EQ(open_and_close(dotted("127.0.0.1"), &report,
+                             [](const Capture& capture) {
+                                 EXPECT_EQ(capture.interface_index,
+                                           static_cast<int>(if_nametoindex("lo")));
+                                 EXPECT_TRUE(capture.loopback);
+                                 EXPECT_STREQ(platform_capture_interface(&capture), "lo");
+                             }),
+              CaptureOpen::opened)
+        << report.reason;
+}
+
+TEST(LinuxCapture, AddressNoInterfaceHoldsIsNotBound) {
+    if (!packet_sockets_permitted()) {
+        GTEST_SKIP() << "packet sockets are not permitted here";
+    }
     for (const char* address : {"0.0.0.0", "255.255.255.255", "198.51.100.77"}) {
-        EXPECT_FALSE(platform_bind_capture(&capture, dotted(address))) << address;
-        const PlatformError error = platform_last_error();
-        EXPECT_STREQ(error.text, std::strerror(EADDRNOTAVAIL)) << address;
-        EXPECT_FALSE(error.permission_denied) << address;
+        CaptureReport report{};
+        EXPECT_EQ(open_and_close(dotted(address), &report), CaptureOpen::bind_failed) << address;
+        EXPECT_STREQ(report.reason, std::strerror(EADDRNOTAVAIL)) << address;
+        EXPECT_FALSE(report.permission_denied) << address;
     }
 }
 
@@ -146,23 +170,19 @@ void open_capture_as_ordinary_user() {
                            setresuid(65534, 65534, 65534) != 0)) {
         std::_Exit(2);
     }
-    CaptureSocket capture{};
-    if (platform_open_capture(&capture)) {
-        std::fprintf(stderr, "opened\n");
+    CaptureReport report{};
+    const CaptureOpen opened = open_and_close(dotted("127.0.0.1"), &report);
+    if (opened != CaptureOpen::socket_failed) {
+        std::fprintf(stderr, "step %d\n", static_cast<int>(opened));
         std::_Exit(1);
     }
-    const PlatformError error = platform_last_error();
-    std::fprintf(stderr, "%s, permission %d\n", error.text, error.permission_denied ? 1 : 0);
+    std::fprintf(stderr, "%s, permission %d\n", report.reason, report.permission_denied ? 1 : 0);
     std::_Exit(0);
 }
 
 TEST(LinuxCapturePermission, RefusalIsReportedAsLackOfPrivilege) {
-    if (geteuid() != 0) {
-        const int probe = socket(AF_PACKET, SOCK_DGRAM, 0);
-        if (probe >= 0) {
-            close(probe);
-            GTEST_SKIP() << "this user may open packet sockets";
-        }
+    if (geteuid() != 0 && packet_sockets_permitted()) {
+        GTEST_SKIP() << "this user may open packet sockets";
     }
     GTEST_FLAG_SET(death_test_style, "threadsafe");
     EXPECT_EXIT(open_capture_as_ordinary_user(), ::testing::ExitedWithCode(0),

@@ -5,6 +5,7 @@
 // packet socket on loopback it drops what was queued before, keeps matching
 // datagrams once each, and cuts them to 2000 bytes.
 #include "platform/linux/prefilter.hpp"
+#include "support/bytes.hpp"
 
 #include <arpa/inet.h>
 #include <linux/if_ether.h>
@@ -80,22 +81,8 @@ bool holds_the_fields(const Frame& frame) {
     return kept >= transport_offset(buffer.bytes, static_cast<int>(kept)).value + 4;
 }
 
-void put_be32(std::vector<std::uint8_t>& bytes, std::size_t at, std::uint32_t value) {
-    for (std::size_t i = 0; i < 4; ++i) {
-        if (at + i < bytes.size()) {
-            bytes[at + i] = static_cast<std::uint8_t>(value >> (24 - 8 * i));
-        }
-    }
-}
-
-void put_be16(std::vector<std::uint8_t>& bytes, std::size_t at, std::uint16_t value) {
-    if (at < bytes.size()) {
-        bytes[at] = static_cast<std::uint8_t>(value >> 8);
-    }
-    if (at + 1 < bytes.size()) {
-        bytes[at + 1] = static_cast<std::uint8_t>(value);
-    }
-}
+using test_support::put_be16;
+using test_support::put_be32;
 
 // Random options with the cases that matter made likely: filters off, width
 // 0, ranges that wrap past 255.255.255.255, the full range.
@@ -198,10 +185,10 @@ TEST(Prefilter, NeverDropsWhatTheMonitorShowsAndDropsTheRestOnceTheFieldsAreTher
             const Frame frame = random_frame(options, size, random);
             const std::uint32_t kept = run_program(program, frame);
             const bool shows = monitor_shows(options, loopback, frame);
-            ASSERT_TRUE(kept == 0 || kept == prefilter_snap_length) << kept;
+            ASSERT_TRUE(kept == 0 || kept == std::uint32_t{packet_buffer_size}) << kept;
             if (shows) {
                 ++shown;
-                ASSERT_EQ(kept, prefilter_snap_length)
+                ASSERT_EQ(kept, std::uint32_t{packet_buffer_size})
                     << "dropped a datagram the monitor shows: length " << size << ", round "
                     << round;
             } else if (frame.protocol != ethertype_ipv4 ||
@@ -268,7 +255,7 @@ TEST(Prefilter, KeepsAndDropsAtTheEdges) {
         for (const bool loopback : {false, true}) {
             const std::uint32_t kept =
                 run_program(build_prefilter(filter_of(options), loopback), frame);
-            EXPECT_EQ(kept, c.kept ? prefilter_snap_length : 0u) << c.what;
+            EXPECT_EQ(kept, c.kept ? std::uint32_t{packet_buffer_size} : 0u) << c.what;
         }
     }
 }
@@ -278,10 +265,11 @@ TEST(Prefilter, DropsOtherFramesAndLoopbacksOutgoingCopiesOnly) {
     Frame frame{std::vector<std::uint8_t>(60, 0), ethertype_ipv4, PACKET_OUTGOING};
     // Outgoing datagrams of a real interface are the host's own traffic.
     EXPECT_EQ(run_program(build_prefilter(filter_of(options), false), frame),
-              prefilter_snap_length);
+              std::uint32_t{packet_buffer_size});
     EXPECT_EQ(run_program(build_prefilter(filter_of(options), true), frame), 0u);
     frame.packet_type = PACKET_HOST;
-    EXPECT_EQ(run_program(build_prefilter(filter_of(options), true), frame), prefilter_snap_length);
+    EXPECT_EQ(run_program(build_prefilter(filter_of(options), true), frame),
+              std::uint32_t{packet_buffer_size});
     for (const int other : {0x86DD, 0x0806, 0x0000}) {
         frame.protocol = static_cast<std::uint16_t>(other);
         EXPECT_EQ(run_program(build_prefilter(filter_of(options), false), frame), 0u) << other;

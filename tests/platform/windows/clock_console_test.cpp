@@ -4,7 +4,8 @@
 #include <cstdio>
 #include <ctime>
 
-#include "platform/platform.hpp"
+#include "platform/clock.hpp"
+#include "platform/console.hpp"
 
 namespace {
 

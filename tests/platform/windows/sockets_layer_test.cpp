@@ -7,7 +7,10 @@
 #include <string>
 
 #include "net/packet.hpp"
-#include "platform/platform.hpp"
+#include "platform/capture.hpp"
+#include "platform/host.hpp"
+#include "platform/windows/capture_state.hpp"
+#include "platform/windows/sockets.hpp"
 
 namespace {
 
@@ -23,27 +26,23 @@ constexpr std::uint32_t address(std::uint8_t a, std::uint8_t b, std::uint8_t c, 
 }
 
 TEST(WindowsSocketsLayer, StartsVersion22AndDescribesItself) {
-    SocketsLayerInfo info;
-    std::memset(&info, 'x', sizeof info);
-    ASSERT_EQ(platform_startup(0x0202, &info), 0);
-    // Both texts are terminated inside their buffers, and the description is
-    // there to be printed.
-    EXPECT_LT(std::strlen(info.description), sizeof info.description);
-    EXPECT_LT(std::strlen(info.system_status), sizeof info.system_status);
-    EXPECT_STRNE(info.description, "");
-    platform_cleanup();
+    const NetworkStart start = platform_start_network();
+    ASSERT_TRUE(start.started) << start.failure;
+    // Both texts are there to be printed: the description is not empty.
+    ASSERT_NE(start.description, nullptr);
+    ASSERT_NE(start.status, nullptr);
+    EXPECT_STRNE(start.description, "");
+    platform_stop_network();
 }
 
 TEST(WindowsSocketsLayer, RefusedStartUpIsAFailureWithItsReason) {
-    SocketsLayerInfo info;
-    std::memset(&info, 'x', sizeof info);
     // Version 0.0 does not exist.
-    EXPECT_NE(platform_startup(0x0000, &info), 0);
-    EXPECT_STREQ(info.description, "");
-    EXPECT_STREQ(info.system_status, "");
-    const PlatformError error = platform_last_error();
-    EXPECT_NE(std::string(error.text).find(version_not_supported), std::string::npos) << error.text;
-    EXPECT_FALSE(error.permission_denied);
+    const NetworkStart start = start_windows_sockets(0x0000);
+    EXPECT_FALSE(start.started);
+    EXPECT_STREQ(start.description, "");
+    EXPECT_STREQ(start.status, "");
+    EXPECT_NE(std::string(start.failure).find(version_not_supported), std::string::npos)
+        << start.failure;
 }
 
 TEST(WindowsSocketsLayer, DottedQuadConversion) {
@@ -97,28 +96,39 @@ TEST(WindowsSocketsLayer, LocalAddressesWithoutStartUp) {
     }
 }
 
-// Every capture operation on a socket that does not exist fails, keeps its
-// reason, and a receive reports nothing.
+// Every capture step on a socket that does not exist fails with its reason,
+// and a receive reports nothing. Opening a capture under Wine fails at its
+// first step, with the reason and no privilege hint that does not apply.
 TEST(WindowsSocketsLayer, CaptureOperationsOnNoSocketFailWithTheirReason) {
-    SocketsLayerInfo info{};
-    ASSERT_EQ(platform_startup(0x0202, &info), 0);
-    CaptureSocket capture{};
-    capture.handle = -1;  // INVALID_SOCKET
-
-    EXPECT_FALSE(platform_bind_capture(&capture, address(127, 0, 0, 1)));
-    PlatformError error = platform_last_error();
-    EXPECT_NE(std::string(error.text).find(not_a_socket), std::string::npos) << error.text;
-    EXPECT_FALSE(error.permission_denied);
+    ASSERT_TRUE(platform_start_network().started);
+    char text[256];
+    describe_socket_error(bind_capture_socket(INVALID_SOCKET, address(127, 0, 0, 1)), text,
+                          sizeof text);
+    EXPECT_NE(std::string(text).find(not_a_socket), std::string::npos) << text;
 
     // Windows names the missing socket; Wine refuses the control code first.
-    EXPECT_FALSE(platform_receive_all(&capture, CaptureFilter{}));
-    error = platform_last_error();
-    EXPECT_NE(std::string(error.text).find("Windows Sockets error 100"), std::string::npos)
-        << error.text;
+    describe_socket_error(switch_on_receive_all(INVALID_SOCKET), text, sizeof text);
+    EXPECT_NE(std::string(text).find("Windows Sockets error 100"), std::string::npos) << text;
 
+    Capture no_socket{true, INVALID_SOCKET};
     unsigned char buffer[packet_buffer_size] = {};
-    EXPECT_LE(platform_receive(&capture, buffer, static_cast<int>(sizeof buffer), -1), 0);
-    platform_cleanup();
+    int length = -1;
+    EXPECT_NE(platform_receive(&no_socket, buffer, static_cast<int>(sizeof buffer), -1, &length),
+              CaptureReceive::datagram);
+    EXPECT_EQ(length, 0);
+
+    Capture* capture = nullptr;
+    CaptureReport report{};
+    const CaptureOpen opened =
+        platform_open_capture(address(127, 0, 0, 1), CaptureFilter{}, &capture, &report);
+    if (opened == CaptureOpen::opened) {
+        platform_close_capture(capture);  // a real Windows, as an Administrator
+    } else {
+        EXPECT_EQ(capture, nullptr);
+        EXPECT_NE(std::string(report.reason).find("Windows Sockets error"), std::string::npos)
+            << report.reason;
+    }
+    platform_stop_network();
 }
 
 }  // namespace

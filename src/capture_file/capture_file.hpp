@@ -1,9 +1,9 @@
 // Capture files: reading the datagrams of a stored capture (pcap or pcapng,
 // any link type net/link_frame.hpp takes apart) and saving shown datagrams to
-// a pcap file of raw IPv4 records. Linux reads and writes them with libpcap;
-// the Windows build cannot, and says so (platform_capture_files_supported).
-// Like platform.hpp, this header includes no system header and knows only the
-// datagram layer.
+// a pcap file of raw IPv4 records. libpcap reads and writes them
+// (libpcap.cpp); a build without libpcap cannot, and says so
+// (unavailable.cpp, capture_files_supported). This header includes no
+// library header and knows only the datagram layer.
 #pragma once
 
 #include <cstddef>
@@ -16,7 +16,7 @@
 // False where this build can neither read nor write capture files; every
 // function below then fails with the reason "this build cannot read or write
 // capture files".
-bool platform_capture_files_supported();
+bool capture_files_supported();
 
 // --- Reading -----------------------------------------------------------------
 
@@ -31,8 +31,7 @@ struct CaptureFileReader {
 // Opens a pcap or pcapng file ("-" is standard input, as libpcap has it).
 // Time stamps are read to the nanosecond. On failure (missing, unreadable, not
 // a capture file) returns false with libpcap's reason.
-bool platform_open_capture_file(CaptureFileReader* reader, const char* path, char* reason,
-                                std::size_t size);
+bool open_capture_file(CaptureFileReader* reader, const char* path, char* reason, std::size_t size);
 
 enum class CaptureFileRead {
     datagram,  // `packet` and `stamp` hold the next datagram
@@ -46,10 +45,10 @@ enum class CaptureFileRead {
 // datagram is cut; a record captured shorter than its datagram gives what it
 // holds). The bytes beyond the length are left as they were. Nothing is
 // allocated.
-CaptureFileRead platform_read_capture_file(CaptureFileReader* reader, PacketBuffer* packet,
-                                           WallClock* stamp, char* reason, std::size_t size);
+CaptureFileRead read_capture_file(CaptureFileReader* reader, PacketBuffer* packet, WallClock* stamp,
+                                  char* reason, std::size_t size);
 
-void platform_close_capture_file(CaptureFileReader* reader);
+void close_capture_file(CaptureFileReader* reader);
 
 // --- Saving ------------------------------------------------------------------
 
@@ -61,20 +60,19 @@ struct CaptureFileWriter {
 // Starts a pcap file of raw IPv4 records (LINKTYPE_IPV4, snap length 2000,
 // microsecond time stamps) on `file`, already opened for writing by the
 // caller. The file belongs to the writer from this call on, whatever its
-// result: platform_close_save_file closes it, and a failure has closed it
+// result: close_save_file closes it, and a failure has closed it
 // already (standard output excepted).
-bool platform_open_save_file(CaptureFileWriter* writer, std::FILE* file, char* reason,
-                             std::size_t size);
+bool open_save_file(CaptureFileWriter* writer, std::FILE* file, char* reason, std::size_t size);
 
 // Writes one record: the datagram's `packet.length` bytes as captured, and
 // `original_length` as its length before any cut (a value below the captured
 // length counts as the captured length). The time stamp is `stamp` to the
 // microsecond. False when the file has had a write error.
-bool platform_save_datagram(CaptureFileWriter* writer, const PacketBuffer& packet,
-                            std::uint32_t original_length, WallClock stamp);
+bool save_datagram(CaptureFileWriter* writer, const PacketBuffer& packet,
+                   std::uint32_t original_length, WallClock stamp);
 
 // Writes out what is buffered; false on a write error, now or earlier.
-bool platform_flush_save_file(CaptureFileWriter* writer);
+bool flush_save_file(CaptureFileWriter* writer);
 
 // Writes out the rest and closes the file; false on a write error.
-bool platform_close_save_file(CaptureFileWriter* writer);
+bool close_save_file(CaptureFileWriter* writer);

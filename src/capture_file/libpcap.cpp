@@ -1,4 +1,4 @@
-// Capture files on Linux, read and written with libpcap (pcap(3PCAP),
+// Capture files, read and written with libpcap (pcap(3PCAP),
 // pcap-savefile(5)): any pcap or pcapng file libpcap reads, its frames taken
 // apart by net/link_frame.hpp; saved datagrams as a pcap file of LINKTYPE_IPV4
 // records.
@@ -8,8 +8,8 @@
 #include <cstdio>
 #include <cstring>
 
+#include "capture_file/capture_file.hpp"
 #include "net/link_frame.hpp"
-#include "platform/capture_file.hpp"
 
 namespace {
 
@@ -52,12 +52,12 @@ bool save_file_good(const CaptureFileWriter* writer) {
 
 }  // namespace
 
-bool platform_capture_files_supported() {
+bool capture_files_supported() {
     return true;
 }
 
-bool platform_open_capture_file(CaptureFileReader* reader, const char* path, char* reason,
-                                std::size_t size) {
+bool open_capture_file(CaptureFileReader* reader, const char* path, char* reason,
+                       std::size_t size) {
     reader->handle = nullptr;
     reader->link_type = 0;
     reader->record = 0;
@@ -74,8 +74,8 @@ bool platform_open_capture_file(CaptureFileReader* reader, const char* path, cha
     return true;
 }
 
-CaptureFileRead platform_read_capture_file(CaptureFileReader* reader, PacketBuffer* packet,
-                                           WallClock* stamp, char* reason, std::size_t size) {
+CaptureFileRead read_capture_file(CaptureFileReader* reader, PacketBuffer* packet, WallClock* stamp,
+                                  char* reason, std::size_t size) {
     pcap_pkthdr* header = nullptr;
     const u_char* frame = nullptr;
     const int got = pcap_next_ex(pcap_of(reader), &header, &frame);
@@ -107,15 +107,14 @@ CaptureFileRead platform_read_capture_file(CaptureFileReader* reader, PacketBuff
     return CaptureFileRead::datagram;
 }
 
-void platform_close_capture_file(CaptureFileReader* reader) {
+void close_capture_file(CaptureFileReader* reader) {
     if (reader->handle != nullptr) {
         pcap_close(pcap_of(reader));
         reader->handle = nullptr;
     }
 }
 
-bool platform_open_save_file(CaptureFileWriter* writer, std::FILE* file, char* reason,
-                             std::size_t size) {
+bool open_save_file(CaptureFileWriter* writer, std::FILE* file, char* reason, std::size_t size) {
     writer->handle = nullptr;
     writer->dumper = nullptr;
     pcap_t* p = pcap_open_dead_with_tstamp_precision(DLT_IPV4, save_snap_length,
@@ -140,8 +139,8 @@ bool platform_open_save_file(CaptureFileWriter* writer, std::FILE* file, char* r
     return true;
 }
 
-bool platform_save_datagram(CaptureFileWriter* writer, const PacketBuffer& packet,
-                            std::uint32_t original_length, WallClock stamp) {
+bool save_datagram(CaptureFileWriter* writer, const PacketBuffer& packet,
+                   std::uint32_t original_length, WallClock stamp) {
     const int length = clamp_packet_length(packet.length);
     pcap_pkthdr header{};
     header.ts.tv_sec = static_cast<time_t>(stamp.seconds);
@@ -152,15 +151,15 @@ bool platform_save_datagram(CaptureFileWriter* writer, const PacketBuffer& packe
     return save_file_good(writer);
 }
 
-bool platform_flush_save_file(CaptureFileWriter* writer) {
+bool flush_save_file(CaptureFileWriter* writer) {
     return pcap_dump_flush(dumper_of(writer)) == 0 && save_file_good(writer);
 }
 
-bool platform_close_save_file(CaptureFileWriter* writer) {
+bool close_save_file(CaptureFileWriter* writer) {
     if (writer->dumper == nullptr) {
         return true;
     }
-    const bool good = platform_flush_save_file(writer);
+    const bool good = flush_save_file(writer);
     pcap_dump_close(dumper_of(writer));
     pcap_close(static_cast<pcap_t*>(writer->handle));
     writer->dumper = nullptr;

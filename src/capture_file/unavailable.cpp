@@ -1,8 +1,8 @@
-// Capture files on Windows: this build has no libpcap, so every operation
-// fails with one clear reason.
+// Capture files in a build without libpcap (the Windows build): every
+// operation fails with one clear reason.
 #include <cstdio>
 
-#include "platform/capture_file.hpp"
+#include "capture_file/capture_file.hpp"
 
 namespace {
 
@@ -16,12 +16,12 @@ void give_reason(char* reason, std::size_t size) {
 
 }  // namespace
 
-bool platform_capture_files_supported() {
+bool capture_files_supported() {
     return false;
 }
 
-bool platform_open_capture_file(CaptureFileReader* reader, const char* path, char* reason,
-                                std::size_t size) {
+bool open_capture_file(CaptureFileReader* reader, const char* path, char* reason,
+                       std::size_t size) {
     reader->handle = nullptr;
     reader->link_type = 0;
     reader->record = 0;
@@ -31,18 +31,17 @@ bool platform_open_capture_file(CaptureFileReader* reader, const char* path, cha
     return false;
 }
 
-CaptureFileRead platform_read_capture_file(CaptureFileReader*, PacketBuffer*, WallClock*,
-                                           char* reason, std::size_t size) {
+CaptureFileRead read_capture_file(CaptureFileReader*, PacketBuffer*, WallClock*, char* reason,
+                                  std::size_t size) {
     give_reason(reason, size);
     return CaptureFileRead::error;
 }
 
-void platform_close_capture_file(CaptureFileReader* reader) {
+void close_capture_file(CaptureFileReader* reader) {
     reader->handle = nullptr;
 }
 
-bool platform_open_save_file(CaptureFileWriter* writer, std::FILE* file, char* reason,
-                             std::size_t size) {
+bool open_save_file(CaptureFileWriter* writer, std::FILE* file, char* reason, std::size_t size) {
     writer->handle = nullptr;
     writer->dumper = nullptr;
     if (file != nullptr && file != stdout) {
@@ -52,15 +51,15 @@ bool platform_open_save_file(CaptureFileWriter* writer, std::FILE* file, char* r
     return false;
 }
 
-bool platform_save_datagram(CaptureFileWriter*, const PacketBuffer&, std::uint32_t, WallClock) {
+bool save_datagram(CaptureFileWriter*, const PacketBuffer&, std::uint32_t, WallClock) {
     return false;
 }
 
-bool platform_flush_save_file(CaptureFileWriter*) {
+bool flush_save_file(CaptureFileWriter*) {
     return false;
 }
 
-bool platform_close_save_file(CaptureFileWriter* writer) {
+bool close_save_file(CaptureFileWriter* writer) {
     writer->dumper = nullptr;
     return true;
 }

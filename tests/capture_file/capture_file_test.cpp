@@ -14,7 +14,7 @@
 #include <string>
 #include <vector>
 
-#include "platform/capture_file.hpp"
+#include "capture_file/capture_file.hpp"
 
 namespace {
 
@@ -168,7 +168,7 @@ FileContents read_all(const std::string& path) {
     FileContents got;
     CaptureFileReader reader{};
     char reason[256] = {};
-    if (!platform_open_capture_file(&reader, path.c_str(), reason, sizeof reason)) {
+    if (!open_capture_file(&reader, path.c_str(), reason, sizeof reason)) {
         got.error = std::string("open: ") + reason;
         return got;
     }
@@ -177,7 +177,7 @@ FileContents read_all(const std::string& path) {
         PacketBuffer packet{};
         WallClock stamp{};
         const CaptureFileRead r =
-            platform_read_capture_file(&reader, &packet, &stamp, reason, sizeof reason);
+            read_capture_file(&reader, &packet, &stamp, reason, sizeof reason);
         if (r == CaptureFileRead::end) {
             break;
         }
@@ -192,7 +192,7 @@ FileContents read_all(const std::string& path) {
             got.original_lengths.push_back(reader.original_length);
         }
     }
-    platform_close_capture_file(&reader);
+    close_capture_file(&reader);
     return got;
 }
 
@@ -253,10 +253,10 @@ TEST_F(CaptureFileTest, CutsLongDatagramsAndKeepsShortRecords) {
 
     CaptureFileReader reader{};
     char reason[256] = {};
-    ASSERT_TRUE(platform_open_capture_file(&reader, path.c_str(), reason, sizeof reason)) << reason;
+    ASSERT_TRUE(open_capture_file(&reader, path.c_str(), reason, sizeof reason)) << reason;
     PacketBuffer packet{};
     WallClock stamp{};
-    ASSERT_EQ(platform_read_capture_file(&reader, &packet, &stamp, reason, sizeof reason),
+    ASSERT_EQ(read_capture_file(&reader, &packet, &stamp, reason, sizeof reason),
               CaptureFileRead::datagram);
     EXPECT_EQ(packet.length, 2000);
     EXPECT_EQ(Bytes(packet.bytes, packet.bytes + 2000), Bytes(big.begin(), big.begin() + 2000));
@@ -264,7 +264,7 @@ TEST_F(CaptureFileTest, CutsLongDatagramsAndKeepsShortRecords) {
     EXPECT_EQ(stamp.nanoseconds, 123456789);
 
     std::memset(packet.bytes, 0xEE, sizeof packet.bytes);
-    ASSERT_EQ(platform_read_capture_file(&reader, &packet, &stamp, reason, sizeof reason),
+    ASSERT_EQ(read_capture_file(&reader, &packet, &stamp, reason, sizeof reason),
               CaptureFileRead::datagram);
     EXPECT_EQ(packet.length, 10);
     EXPECT_EQ(Bytes(packet.bytes, packet.bytes + 10), short_record);
@@ -272,13 +272,13 @@ TEST_F(CaptureFileTest, CutsLongDatagramsAndKeepsShortRecords) {
     EXPECT_EQ(reader.original_length, 40u);
     EXPECT_EQ(stamp.seconds, first_second + 1);
 
-    ASSERT_EQ(platform_read_capture_file(&reader, &packet, &stamp, reason, sizeof reason),
+    ASSERT_EQ(read_capture_file(&reader, &packet, &stamp, reason, sizeof reason),
               CaptureFileRead::datagram);
     EXPECT_EQ(packet.length, 1);
     EXPECT_EQ(reader.record, 3u);
-    EXPECT_EQ(platform_read_capture_file(&reader, &packet, &stamp, reason, sizeof reason),
+    EXPECT_EQ(read_capture_file(&reader, &packet, &stamp, reason, sizeof reason),
               CaptureFileRead::end);
-    platform_close_capture_file(&reader);
+    close_capture_file(&reader);
 }
 
 // libpcap reads one link type per file: a pcapng interface of another type
@@ -344,17 +344,16 @@ TEST_F(CaptureFileTest, SavedDatagramsReadBack) {
     };
     CaptureFileWriter writer{};
     char reason[256] = {};
-    ASSERT_TRUE(
-        platform_open_save_file(&writer, std::fopen(path.c_str(), "wb"), reason, sizeof reason))
+    ASSERT_TRUE(open_save_file(&writer, std::fopen(path.c_str(), "wb"), reason, sizeof reason))
         << reason;
     for (const auto& s : saved) {
         PacketBuffer packet{};
         std::memcpy(packet.bytes, s.bytes.data(), s.bytes.size());
         packet.length = static_cast<int>(s.bytes.size());
-        EXPECT_TRUE(platform_save_datagram(&writer, packet, s.original_length, s.stamp));
+        EXPECT_TRUE(save_datagram(&writer, packet, s.original_length, s.stamp));
     }
-    EXPECT_TRUE(platform_flush_save_file(&writer));
-    EXPECT_TRUE(platform_close_save_file(&writer));
+    EXPECT_TRUE(flush_save_file(&writer));
+    EXPECT_TRUE(close_save_file(&writer));
 
     const FileContents got = read_all(path);
     EXPECT_EQ(got.link_type, 228);
@@ -400,20 +399,20 @@ TEST_F(CaptureFileTest, SayWhenTheSaveFileCannotBeWritten) {
     CaptureFileWriter writer{};
     // Read-only: libpcap cannot write the file header (and closes the file).
     const std::string read_only = write("read_only", {});
-    EXPECT_FALSE(platform_open_save_file(&writer, std::fopen(read_only.c_str(), "rb"), reason,
-                                         sizeof reason));
+    EXPECT_FALSE(
+        open_save_file(&writer, std::fopen(read_only.c_str(), "rb"), reason, sizeof reason));
     EXPECT_EQ(std::string(reason).rfind("Can't write to stream", 0), 0u) << reason;
 
     // A full device: the header and the datagram sit in the buffer until the
     // flush fails.
     std::FILE* full = std::fopen("/dev/full", "wb");
     ASSERT_NE(full, nullptr);
-    ASSERT_TRUE(platform_open_save_file(&writer, full, reason, sizeof reason)) << reason;
+    ASSERT_TRUE(open_save_file(&writer, full, reason, sizeof reason)) << reason;
     PacketBuffer packet{};
     packet.length = 20;
-    platform_save_datagram(&writer, packet, 20, WallClock{first_second, 0});
-    EXPECT_FALSE(platform_flush_save_file(&writer));
-    EXPECT_FALSE(platform_close_save_file(&writer));
+    save_datagram(&writer, packet, 20, WallClock{first_second, 0});
+    EXPECT_FALSE(flush_save_file(&writer));
+    EXPECT_FALSE(close_save_file(&writer));
 }
 
 }  // namespace

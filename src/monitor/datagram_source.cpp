@@ -1,0 +1,84 @@
+// The two datagram sources of the monitor: the live capture and a capture
+// file.
+#include "monitor/datagram_source.hpp"
+
+#include <cstdio>
+#include <cstring>
+
+namespace {
+
+SourceResult next_from_capture(void* state, PacketBuffer* packet, Datagram* datagram, int wait_ms,
+                               char* reason, std::size_t size) {
+    Capture* const capture = static_cast<Capture*>(state);
+    int length = 0;
+    switch (platform_receive(capture, packet->bytes, packet_buffer_size, wait_ms, &length)) {
+        case CaptureReceive::datagram:
+            packet->length = length;
+            *datagram = Datagram{static_cast<std::uint32_t>(length), false, WallClock{}};
+            return SourceResult::datagram;
+        case CaptureReceive::nothing:
+        case CaptureReceive::failed:  // the next receive may work: the loop goes on
+            return SourceResult::idle;
+        case CaptureReceive::interface_gone:
+            break;
+    }
+    const char* name = platform_capture_interface(capture);
+    std::snprintf(reason, size, "the interface %s is gone",
+                  name[0] != '\0' ? name : "being watched");
+    return SourceResult::gone;
+}
+
+CaptureDrops drops_of_capture(void* state) {
+    return platform_capture_drops(static_cast<Capture*>(state));
+}
+
+// Records without an IPv4 datagram are passed over here: the file has more
+// at once, and the loop need not hear of them.
+SourceResult next_from_file(void* state, PacketBuffer* packet, Datagram* datagram, int /*wait_ms*/,
+                            char* reason, std::size_t size) {
+    CaptureFileReader* const reader = static_cast<CaptureFileReader*>(state);
+    char why[256];
+    for (;;) {
+        WallClock stamp{};
+        switch (read_capture_file(reader, packet, &stamp, why, sizeof why)) {
+            case CaptureFileRead::datagram:
+                *datagram = Datagram{reader->original_length, true, stamp};
+                return SourceResult::datagram;
+            case CaptureFileRead::skipped:
+                continue;
+            case CaptureFileRead::end:
+                return SourceResult::end;
+            case CaptureFileRead::error:
+                std::snprintf(reason, size, "%s: %s", reader->path, why);
+                return SourceResult::failed;
+        }
+    }
+}
+
+// A capture file has no kernel to drop anything.
+CaptureDrops drops_of_file(void* /*state*/) {
+    return CaptureDrops{0, true};
+}
+
+}  // namespace
+
+DatagramSource live_source(Capture* capture) {
+    return DatagramSource{next_from_capture, drops_of_capture, capture, packet_buffer_size};
+}
+
+DatagramSource file_source(CaptureFileReader* reader) {
+    return DatagramSource{next_from_file, drops_of_file, reader, packet_buffer_size};
+}
+
+SourceResult next_datagram(DatagramSource* source, PacketBuffer* packet, Datagram* datagram,
+                           int wait_ms, char* reason, std::size_t size) {
+    std::memset(packet->bytes, 0, source->dirty);
+    source->dirty = packet_buffer_size;  // until the source says how much it wrote
+    const SourceResult result =
+        source->next(source->state, packet, datagram, wait_ms, reason, size);
+    if (result == SourceResult::datagram) {
+        packet->length = clamp_packet_length(packet->length);
+        source->dirty = static_cast<std::size_t>(packet->length);
+    }
+    return result;
+}

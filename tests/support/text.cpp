@@ -1,0 +1,57 @@
+// Text for the tests.
+#include "support/text.hpp"
+
+#include <fstream>
+#include <sstream>
+
+#include "config/options.hpp"
+#include "platform/host.hpp"
+
+namespace test_support {
+
+std::string read_file(const std::string& path, bool* found) {
+    std::ifstream in(path, std::ios::binary);
+    if (found != nullptr) {
+        *found = static_cast<bool>(in);
+    }
+    std::ostringstream text;
+    text << in.rdbuf();
+    return text.str();
+}
+
+void write_file(const std::string& path, const std::string& text) {
+    std::ofstream out(path, std::ios::binary | std::ios::trunc);
+    out << text;
+}
+
+std::string text_of(std::FILE* stream) {
+    std::fflush(stream);
+    std::rewind(stream);
+    std::string text;
+    char chunk[4096];
+    std::size_t count = 0;
+    while ((count = std::fread(chunk, 1, sizeof chunk, stream)) > 0) {
+        text.append(chunk, count);
+    }
+    std::fseek(stream, 0, SEEK_END);
+    return text;
+}
+
+std::FILE* temporary_stream() {
+    std::FILE* stream = std::tmpfile();
+    if (stream == nullptr) {
+        std::fputs("test support: tmpfile() failed\n", stderr);
+    }
+    return stream;
+}
+
+std::string start_banner() {
+    return printed([](std::FILE* stream) {
+        print_usage(stream);
+        const NetworkStart network = platform_start_network();
+        std::fprintf(stream, "Description\t:%s\r\n", network.description);
+        std::fprintf(stream, "Systemstatus\t:%s\r\n", network.status);
+    });
+}
+
+}  // namespace test_support
