@@ -26,15 +26,7 @@ Bytes with_options(const Bytes& datagram) {
     bytes.insert(bytes.end(), datagram.begin() + 20, datagram.end());
     bytes[0] = 0x46;
     e2e::put_be16(bytes, 2, static_cast<std::uint16_t>(bytes.size()));
-    e2e::put_be16(bytes, 10, 0);
-    std::uint32_t sum = 0;
-    for (std::size_t i = 0; i < 24; i += 2) {
-        sum += static_cast<std::uint32_t>(bytes[i] << 8 | bytes[i + 1]);
-    }
-    while (sum > 0xFFFF) {
-        sum = (sum & 0xFFFF) + (sum >> 16);
-    }
-    e2e::put_be16(bytes, 10, static_cast<std::uint16_t>(~sum));
+    e2e::put_be16(bytes, 10, test_support::ipv4_header_checksum(bytes.data(), 24));
     return bytes;
 }
 

@@ -13,7 +13,7 @@ namespace {
 std::string summary_line(int hour, int minute, int second, int milliseconds) {
     const LocalTime time{0, 0, 1, hour, minute, second, milliseconds};
     auto packet = render_test::make_packet();
-    const std::string text = render_test::capture(
+    const std::string text = render_test::printed(
         [&](std::FILE* stream) { print_summary(stream, packet->bytes, 20, time); });
     const auto line_start = text.find('\n') + 1;
     return text.substr(line_start);
@@ -39,7 +39,7 @@ TEST(ClockText, SummaryTimeHasFourDigitMilliseconds) {
 // The bracketed date line that opens the detail view.
 std::string date_line(const LocalTime& time) {
     auto packet = render_test::make_packet();
-    const std::string text = render_test::capture(
+    const std::string text = render_test::printed(
         [&](std::FILE* stream) { print_detail(stream, packet->bytes, 20, time); });
     if (text.rfind("\n\n\n", 0) != 0) {
         return "no blank lines before the date: " + text.substr(0, 40);

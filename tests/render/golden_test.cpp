@@ -19,6 +19,7 @@
 #include "render/hex_dump.hpp"
 #include "render/summary.hpp"
 #include "render_test_support.hpp"
+#include "support/text.hpp"
 
 namespace {
 
@@ -36,14 +37,6 @@ std::vector<std::string> golden_case_names() {
     }
     std::sort(names.begin(), names.end());
     return names;
-}
-
-std::string read_file(const fs::path& path, bool* found) {
-    std::ifstream in(path, std::ios::binary);
-    *found = static_cast<bool>(in);
-    std::ostringstream text;
-    text << in.rdbuf();
-    return text.str();
 }
 
 std::string trim(const std::string& text) {
@@ -149,7 +142,8 @@ class GoldenTest : public ::testing::TestWithParam<std::string> {};
 TEST_P(GoldenTest, RendersExactBytes) {
     const std::string name = GetParam();
     bool found = false;
-    const std::string input_text = read_file(golden_folder / (name + ".in"), &found);
+    const std::string input_text =
+        test_support::read_file((golden_folder / (name + ".in")).string(), &found);
     ASSERT_TRUE(found) << name << ".in";
 
     auto packet = render_test::make_packet();
@@ -157,7 +151,7 @@ TEST_P(GoldenTest, RendersExactBytes) {
     ASSERT_TRUE(parse_golden_input(input_text, &input, packet->bytes)) << name << ".in";
 
     bool rendered = true;
-    const std::string actual = render_test::capture([&](std::FILE* stream) {
+    const std::string actual = render_test::printed([&](std::FILE* stream) {
         rendered = render_views(stream, input.views, packet->bytes, input.length);
     });
     ASSERT_TRUE(rendered) << name << ".in";
@@ -172,7 +166,7 @@ TEST_P(GoldenTest, RendersExactBytes) {
         return;
     }
 
-    const std::string expected = read_file(out_path, &found);
+    const std::string expected = test_support::read_file(out_path.string(), &found);
     ASSERT_TRUE(found) << name << ".out is missing (PKTWATCH_UPDATE_GOLDEN=1 writes it)";
     EXPECT_EQ(expected, actual) << name << ": first difference at "
                                 << first_difference(expected, actual);

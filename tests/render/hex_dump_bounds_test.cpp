@@ -15,7 +15,7 @@ namespace {
 std::string dump(int length) {
     auto packet = render_test::make_packet();
     std::fill(std::begin(packet->bytes), std::end(packet->bytes), std::uint8_t{0x41});
-    return render_test::capture(
+    return render_test::printed(
         [&](std::FILE* stream) { print_hex_dump(stream, packet->bytes, length); });
 }
 

@@ -11,6 +11,7 @@
 
 #include "net/clock.hpp"
 #include "net/packet.hpp"
+#include "support/text.hpp"
 
 namespace render_test {
 
@@ -30,23 +31,6 @@ inline std::unique_ptr<HeapPacket> make_packet() {
 }
 
 // Runs `render` on a temporary file and returns every byte it wrote.
-template <typename Render>
-std::string capture(Render render) {
-    std::FILE* file = std::tmpfile();
-    if (file == nullptr) {
-        ADD_FAILURE() << "tmpfile() failed";
-        return {};
-    }
-    render(file);
-    std::string text;
-    std::rewind(file);
-    char chunk[4096];
-    std::size_t count = 0;
-    while ((count = std::fread(chunk, 1, sizeof chunk, file)) > 0) {
-        text.append(chunk, count);
-    }
-    std::fclose(file);
-    return text;
-}
+using test_support::printed;
 
 }  // namespace render_test

@@ -192,14 +192,14 @@ TEST(ViewsMatchPrintf, SummaryDetailAndEchoAreByteForByteThePrintfText) {
         PacketBytes p = packet->bytes;
 
         ASSERT_EQ(
-            render_test::capture([&](std::FILE* f) { print_summary(f, p, length, time); }),
-            render_test::capture([&](std::FILE* f) { summary_by_printf(f, p, length, time); }))
+            render_test::printed([&](std::FILE* f) { print_summary(f, p, length, time); }),
+            render_test::printed([&](std::FILE* f) { summary_by_printf(f, p, length, time); }))
             << "round " << round;
-        ASSERT_EQ(render_test::capture([&](std::FILE* f) { print_detail(f, p, length, time); }),
-                  render_test::capture([&](std::FILE* f) { detail_by_printf(f, p, length, time); }))
+        ASSERT_EQ(render_test::printed([&](std::FILE* f) { print_detail(f, p, length, time); }),
+                  render_test::printed([&](std::FILE* f) { detail_by_printf(f, p, length, time); }))
             << "round " << round;
-        ASSERT_EQ(render_test::capture([&](std::FILE* f) { print_console_echo(f, p, length); }),
-                  render_test::capture([&](std::FILE* f) { echo_by_printf(f, p, length); }))
+        ASSERT_EQ(render_test::printed([&](std::FILE* f) { print_console_echo(f, p, length); }),
+                  render_test::printed([&](std::FILE* f) { echo_by_printf(f, p, length); }))
             << "round " << round;
     }
 }
