@@ -12,6 +12,9 @@ include(GNUInstallDirs)
 
 install(TARGETS pktwatch RUNTIME DESTINATION ${CMAKE_INSTALL_BINDIR})
 install(FILES ${PROJECT_SOURCE_DIR}/doc/pktwatch.1 DESTINATION ${CMAKE_INSTALL_MANDIR}/man1)
+# Where bash-completion looks for a command's completion when it is first used.
+install(FILES ${PROJECT_SOURCE_DIR}/doc/pktwatch.bash-completion
+        DESTINATION ${CMAKE_INSTALL_DATADIR}/bash-completion/completions RENAME pktwatch)
 
 set(CPACK_GENERATOR DEB)
 set(CPACK_PACKAGE_NAME pktwatch)

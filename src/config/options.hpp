@@ -63,11 +63,15 @@ enum SetUpResult : int {
 inline constexpr std::uint64_t max_count = std::uint64_t{1} << 63;
 
 // set_up_done, set_up_usage (-h, --help, --version) or set_up_failed (a bad
-// argument, after its message on `out`).
+// value, after its message on `out`; an unknown long option, after a failure
+// line on `out.errors`). The options are in command_line.cpp's table.
 SetUpResult parse_command_line(MonitorOptions& options, int argc, const char* const* argv,
                                const Console& out);
 
+// The usage text: printed at every start, and by -h.
 void print_usage(std::FILE* stream = stdout);
+// --help: the usage text, then a line for each long option.
+void print_help(std::FILE* stream);
 
 // "pktwatch VERSION\n". Asked for alone (`pktwatch --version`), it is all the
 // program prints: version_only tells.

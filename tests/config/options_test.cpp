@@ -16,22 +16,10 @@ constexpr std::uint32_t ip(unsigned a, unsigned b, unsigned c, unsigned d) {
     return network_order_address(a << 24 | b << 16 | c << 8 | d);
 }
 
-const std::string usage_text =
-    "// ---------------------------------------------------------------------------\n"
-    "Uage: Pktwatch.exe [OPTION]... IPaddress\n"
-    "\n"
-    "  -h             display this help and exit.\n"
-    "  -i=ipaddress   IP address for filtering.\n"
-    "  -w=ip width    Width of filtering IP address.\n"
-    "  -p=port        Port number for filtering.\n"
-    "  -d             Show detail headers.\n"
-    "  -b             Show binary dump.\n"
-    "  -f=filename    Log filename\n"
-    "  IPaddress      Local IP address to bind monitoring socket.\n"
-    "\n"
-    "When no option was specified, start with UI mode.\n"
-    "\n"
-    "// ---------------------------------------------------------------------------\n";
+// The usage text the Windows test checks pktwatch.exe with too, and the text
+// of --help.
+const std::string usage_text = file_contents(PKTWATCH_TEST_DATA "/usage.txt");
+const std::string help_text = file_contents(PKTWATCH_TEST_DATA "/help.txt");
 
 // The address run_monitor puts in the record before the command line is read.
 constexpr std::uint32_t default_address = ip(192, 0, 2, 7);
@@ -48,7 +36,7 @@ struct CommandLineCase {
     const char* name;
     std::vector<std::string> args;  // after the program name
     int result;
-    std::string text;  // everything written
+    std::string text;  // everything written on the console's stream
     // The record after success (or after -h).
     std::uint32_t listen = default_address;
     std::uint8_t detail = 0;
@@ -61,6 +49,7 @@ struct CommandLineCase {
     std::string save = "";
     std::uint64_t count = 0;
     std::string user = "";
+    std::string errors = "";  // everything written on the console's error stream
 };
 
 std::string report(bool detail, bool dump, const std::string& log, const std::string& listen,
@@ -212,7 +201,7 @@ std::vector<CommandLineCase> command_line_cases() {
         // Long options.
         {.name = "long_options_fill_their_fields",
          .args = {"--read", "in.pcap", "-d", "--save", "out.pcap", "--count", "12", "--user",
-                  "nobody", "--bogus", "10.0.0.1"},
+                  "nobody", "--", "10.0.0.1"},
          .result = 1,
          .text = report(true, false, "", "10.0.0.1", "0.0.0.0", "0.0.0.0", 0),
          .listen = ip(10, 0, 0, 1),
@@ -264,10 +253,25 @@ std::vector<CommandLineCase> command_line_cases() {
          .args = {"--user", std::string(256, 'u')},
          .result = -1,
          .text = "ERR: --user: the name is longer than 255 bytes.\n"},
+        {.name = "unknown_long_option_refused",
+         .args = {"-d", "--bogus", "10.0.0.1"},
+         .result = -1,
+         .text = "",
+         .errors = "pktwatch: unknown option --bogus\n"},
+        {.name = "misspelt_long_option_refused",
+         .args = {"--cuont", "5"},
+         .result = -1,
+         .text = "",
+         .errors = "pktwatch: unknown option --cuont\n"},
+        {.name = "long_option_with_its_value_refused",
+         .args = {"--count=5", "10.0.0.1"},
+         .result = -1,
+         .text = "",
+         .errors = "pktwatch: unknown option --count=5\n"},
         {.name = "long_help",
          .args = {"-d", "--help", "-p", "0"},
          .result = 0,
-         .text = usage_text,
+         .text = help_text,
          .detail = 1},
         {.name = "version",
          .args = {"--version", "-p", "0"},
@@ -327,12 +331,15 @@ TEST_P(CommandLineTest, ResultRecordAndText) {
     MonitorOptions options{};
     options.listen_address = default_address;
     TempFile out = output_file();
+    TempFile errors = output_file();
 
-    const int result = parse_command_line(options, static_cast<int>(argv.size()), argv.data(),
-                                          console_on(out.get()));
+    const int result =
+        parse_command_line(options, static_cast<int>(argv.size()), argv.data(),
+                           console_on(out.get(), ConsoleEncoding::utf8, errors.get()));
 
     EXPECT_EQ(result, c.result);
     EXPECT_EQ(contents(out.get()), c.text);
+    EXPECT_EQ(contents(errors.get()), c.errors);
     if (result != -1) {
         EXPECT_EQ(options.listen_address, c.listen);
         EXPECT_EQ(options.show_detail, c.detail);

@@ -25,10 +25,8 @@ inline TempFile input_file(const std::string& content) {
     return file;
 }
 
-// Everything written to `file` so far.
-inline std::string contents(std::FILE* file) {
-    std::fflush(file);
-    std::rewind(file);
+// What is left to read in `file`.
+inline std::string rest_of(std::FILE* file) {
     std::string text;
     char chunk[4096];
     std::size_t count = 0;
@@ -38,9 +36,24 @@ inline std::string contents(std::FILE* file) {
     return text;
 }
 
-// `file` as the console, its Japanese text in `encoding`.
-inline Console console_on(std::FILE* file, ConsoleEncoding encoding = ConsoleEncoding::utf8) {
-    return Console{file, encoding};
+// Everything written to `file` so far.
+inline std::string contents(std::FILE* file) {
+    std::fflush(file);
+    std::rewind(file);
+    return rest_of(file);
+}
+
+// The bytes of the file at `path`; empty when it cannot be opened.
+inline std::string file_contents(const std::string& path) {
+    const TempFile file(std::fopen(path.c_str(), "rb"));
+    return file ? rest_of(file.get()) : std::string();
+}
+
+// `file` as the console, its Japanese text in `encoding`, its failure lines
+// on `errors`.
+inline Console console_on(std::FILE* file, ConsoleEncoding encoding = ConsoleEncoding::utf8,
+                          std::FILE* errors = stderr) {
+    return Console{file, encoding, errors};
 }
 
 // The options report for the given values, written out independently of

@@ -61,6 +61,13 @@ TEST_F(FailureTest, BadOptionValueEndsWithStatus255) {
     }
 }
 
+// A misspelt long option ends the monitor before it watches anything.
+TEST_F(FailureTest, UnknownLongOptionEndsWithStatus255) {
+    EXPECT_EQ(run({"--cuont", "5", "127.0.0.1"}), 255);
+    EXPECT_EQ(out(), e2e::start_banner());
+    EXPECT_EQ(err(), "pktwatch: unknown option --cuont\n");
+}
+
 TEST_F(FailureTest, VersionEndsWithStatusZero) {
     EXPECT_EQ(run({"--version", "-p", "0"}), 0);
     EXPECT_EQ(out(), e2e::start_banner() + "pktwatch " + PKTWATCH_VERSION + "\n");

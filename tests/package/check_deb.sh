@@ -1,9 +1,9 @@
 #!/bin/sh
 # Builds the Debian package from a configured and built tree, unpacks it into
-# a scratch root and checks what a user gets: the program and its manual page
-# where dpkg puts them, the package's name and version, Depends naming libc6
-# and each shared library the program needs from libpcap and libcap, and the
-# unpacked program answering --version. Exits 77 (skipped) when dpkg-deb,
+# a scratch root and checks what a user gets: the program, its manual page and
+# its bash completion where dpkg puts them, the package's name and version,
+# Depends naming libc6 and each shared library the program needs from libpcap
+# and libcap, and the unpacked program answering --version. Exits 77 (skipped) when dpkg-deb,
 # dpkg-shlibdeps or file (which CPack needs for the dependencies) is missing.
 #
 # Usage: check_deb.sh CPACK CPACK_CONFIG SCRATCH_DIR VERSION
@@ -51,6 +51,8 @@ program="$scratch/root/usr/bin/pktwatch"
 man_dir="$scratch/root/usr/share/man/man1"
 [ -f "$man_dir/pktwatch.1" ] || [ -f "$man_dir/pktwatch.1.gz" ] ||
     fail "usr/share/man/man1/pktwatch.1 (or .1.gz) is not in the package"
+[ -f "$scratch/root/usr/share/bash-completion/completions/pktwatch" ] ||
+    fail "usr/share/bash-completion/completions/pktwatch is not in the package"
 
 field() {
     dpkg-deb -f "$deb" "$1"

@@ -6,13 +6,17 @@
 # characters on a terminal; and the same usage text and options report bytes
 # as the Linux build's.
 #
-# Usage: exe_test.sh PKTWATCH_EXE EXPECTED_DIR LINUX_PKTWATCH|"" WINE_RUN PREFIX
+# Usage: exe_test.sh PKTWATCH_EXE TESTS_DIR LINUX_PKTWATCH|"" WINE_RUN PREFIX
+# TESTS_DIR is the repository's tests/: the expected outputs are in its
+# platform/windows/data/, the usage text (shared with the options test) is
+# its data/usage.txt.
 # Wine writes "\n" as "\r\n" to redirected output; outputs are compared with
 # one "\r" taken off each line end ("line ends aside").
 set -u
 
 exe=$1
-expected=$2
+expected=$2/platform/windows/data
+usage=$2/data/usage.txt
 linux_exe=$3
 wine_run=$4
 prefix=$5
@@ -51,8 +55,8 @@ expect_status() {
 # each with its own "\r" before the line end. Leaves what follows in NAME.rest.
 expect_start() {
     head -n 15 "$work/$1.out" >"$work/$1.usage"
-    cmp -s "$work/$1.usage" "$expected/usage.txt" ||
-        fail "$1: the usage text differs: $(diff "$expected/usage.txt" "$work/$1.usage")"
+    cmp -s "$work/$1.usage" "$usage" ||
+        fail "$1: the usage text differs: $(diff "$usage" "$work/$1.usage")"
     sed -n 16p "$work/$1.out" | grep -q "^Description	:.*$cr\$" ||
         fail "$1: line 16 is not the description line: $(sed -n 16p "$work/$1.out")"
     sed -n 17p "$work/$1.out" | grep -q "^Systemstatus	:.*$cr\$" ||
@@ -87,7 +91,7 @@ expect_capture_failure() {
 # --- -h: the usage text twice, status 0 -------------------------------------
 run help -h
 expect_start help
-cmp -s "$work/help.rest" "$expected/usage.txt" ||
+cmp -s "$work/help.rest" "$usage" ||
     fail "help: not the usage text a second time: $(cat "$work/help.rest")"
 [ -s "$work/help.err" ] && fail "help: standard error: $(cat "$work/help.err")"
 expect_status help 0
