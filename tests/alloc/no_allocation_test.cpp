@@ -1,6 +1,6 @@
 // Nothing is allocated per datagram: once the streams and the clock have
-// been used once, receiving, filtering and rendering datagrams (every view,
-// the flush of the log, the echo) makes no call to malloc, calloc or realloc.
+// been used once, the receive loop (receiving, filtering, every view, the
+// writes of the log, the echo) makes no call to malloc, calloc or realloc.
 // This binary counts them by replacing glibc's functions with ones that count
 // and hand on to glibc's own.
 #include <arpa/inet.h>
@@ -16,14 +16,11 @@
 #include <cstring>
 
 #include "config/options.hpp"
-#include "monitor/local_clock.hpp"
-#include "net/capture_filter.hpp"
+#include "monitor/account_writer.hpp"
+#include "monitor/datagram_source.hpp"
+#include "monitor/receive_loop.hpp"
 #include "net/packet.hpp"
 #include "platform/capture.hpp"
-#include "platform/clock.hpp"
-#include "render/detail.hpp"
-#include "render/hex_dump.hpp"
-#include "render/summary.hpp"
 
 extern "C" {
 void* __libc_malloc(std::size_t size);
@@ -79,75 +76,94 @@ void fill_datagram(int n, PacketBuffer* packet) {
     packet->bytes[21] = static_cast<std::uint8_t>(n % 3 == 0 ? 80 : n * 7);
 }
 
-// The log stream as the monitor sets it up: a file with a buffer of its own.
-struct LogFile {
-    std::FILE* stream;
-    char buffer[64 * 1024];
+// A source that hands on datagrams made by fill_datagram, or, with an inner
+// source, what that one gives, up to `limit` of them; then it ends. With
+// `measure`, allocations are counted from its first call to its end: all the
+// receive loop does for those datagrams.
+struct CountingSource {
+    DatagramSource* inner;  // nullptr: made datagrams
+    int limit;
+    bool measure;
+    int given;
+    int calls;
 };
 
-LogFile log_file{};
-
-LocalClock loop_clock{};
-
-void render_as_the_loop_does(const MonitorOptions& options, const PacketBuffer& packet,
-                             std::FILE* log, std::FILE* console) {
-    if (!packet_passes_filter(capture_filter_of(options), packet.bytes, packet.length)) {
-        return;
+SourceResult counting_next(void* state, PacketBuffer* packet, Datagram* datagram, int wait_ms,
+                           char* reason, std::size_t size) {
+    CountingSource* source = static_cast<CountingSource*>(state);
+    counting = source->measure;
+    // Bounded: a capture that never gives its datagrams fails the test.
+    if (source->given == source->limit || ++source->calls > source->limit + 20) {
+        counting = false;
+        return SourceResult::end;
     }
-    const LocalTime now = local_time_of(&loop_clock, platform_wall_clock());
-    if (options.show_detail != 0) {
-        print_detail(log, packet.bytes, packet.length, now);
-    } else {
-        print_summary(log, packet.bytes, packet.length, now);
+    if (source->inner == nullptr) {
+        fill_datagram(source->given++, packet);
+        *datagram = Datagram{static_cast<std::uint32_t>(packet->length), false, {}};
+        return SourceResult::datagram;
     }
-    if (options.show_dump != 0) {
-        print_hex_dump(log, packet.bytes, packet.length);
-    }
-    std::fflush(log);
-    print_console_echo(console, packet.bytes, packet.length);
-    std::fflush(console);
+    const SourceResult result = source->inner->next(source->inner->state, packet, datagram,
+                                                    wait_ms == 0 ? 0 : 200, reason, size);
+    source->given += result == SourceResult::datagram ? 1 : 0;
+    return result;
 }
+
+CaptureDrops no_drops(void* /*state*/) {
+    return CaptureDrops{0, true};
+}
+
+// The accounts as the monitor writes them: into a log, the console getting
+// echoes (to the null device, taken as a console that may make it wait, so
+// that its room is asked).
+AccountWriter writer;
 
 class NoAllocation : public ::testing::Test {
 protected:
     void SetUp() override {
-        log_file.stream = std::tmpfile();
-        ASSERT_NE(log_file.stream, nullptr);
-        std::setvbuf(log_file.stream, log_file.buffer, _IOFBF, sizeof log_file.buffer);
         console_ = std::fopen("/dev/null", "w");
         ASSERT_NE(console_, nullptr);
-        // Once, as the monitor's start-up does: the console stream gets its
-        // buffer and the clock its time zone.
+        // Once, as the monitor's start-up does: the streams get their buffers
+        // and the clock its time zone.
         MonitorOptions options{};
-        PacketBuffer packet{};
-        fill_datagram(0, &packet);
         options.show_detail = 1;
-        render_as_the_loop_does(options, packet, log_file.stream, console_);
+        run(options, nullptr, 8, false);
         options.show_detail = 0;
-        render_as_the_loop_does(options, packet, log_file.stream, console_);
+        run(options, nullptr, 8, false);
     }
     void TearDown() override {
-        std::fclose(log_file.stream);
         std::fclose(console_);
+        std::remove(log_path);
     }
+
+    // The receive loop over `limit` datagrams of `inner` (or made ones); the
+    // allocations it made for them, when measured.
+    long run(const MonitorOptions& options, DatagramSource* inner, int limit, bool measure) {
+        start_accounts(&writer, options, Console{console_, ConsoleEncoding::utf8, console_});
+        EXPECT_TRUE(open_log(&writer, log_path, options));
+        CountingSource counted{inner, limit, measure, 0, 0};
+        DatagramSource source{counting_next, no_drops, &counted, packet_buffer_size};
+        allocations = 0;
+        run_receive_loop(&source, options, &writer, StreamKind::may_wait);
+        counting = false;
+        std::fclose(writer.stream);
+        given_ = counted.given;
+        return allocations;
+    }
+
     std::FILE* console_ = nullptr;
+    int given_ = 0;
+    const char* log_path = "no_allocation_test.log";
 };
 
 TEST_F(NoAllocation, RenderingDatagramsInEveryModeAllocatesNothing) {
     MonitorOptions options{};
-    PacketBuffer packet{};
     for (int mode = 0; mode < 4; ++mode) {
         options.show_detail = static_cast<std::uint8_t>(mode & 1);
         options.show_dump = static_cast<std::uint8_t>(mode >> 1);
         options.filter_port = mode == 3 ? 80 : 0;
-        const long made = allocations_in([&] {
-            for (int n = 0; n < 200; ++n) {
-                fill_datagram(n, &packet);
-                render_as_the_loop_does(options, packet, log_file.stream, console_);
-            }
-        });
-        EXPECT_EQ(made, 0) << "detail " << int{options.show_detail} << ", dump "
-                           << int{options.show_dump};
+        EXPECT_EQ(run(options, nullptr, 200, true), 0)
+            << "detail " << int{options.show_detail} << ", dump " << int{options.show_dump};
+        EXPECT_EQ(given_, 200);
     }
     // The counter does count: a stream opened here allocates.
     const long opening = allocations_in([] {
@@ -158,7 +174,7 @@ TEST_F(NoAllocation, RenderingDatagramsInEveryModeAllocatesNothing) {
     EXPECT_GT(opening, 0);
 }
 
-// The capture socket's receive, on loopback (root only).
+// The capture's receive, on loopback (root only).
 TEST_F(NoAllocation, ReceivingFromTheCaptureSocketAllocatesNothing) {
     if (geteuid() != 0) {
         GTEST_SKIP() << "the capture socket needs root";
@@ -187,23 +203,13 @@ TEST_F(NoAllocation, ReceivingFromTheCaptureSocketAllocatesNothing) {
         ASSERT_EQ(
             sendto(sender, "datagram", 8, 0, reinterpret_cast<const sockaddr*>(&to), sizeof to), 8);
     }
-    PacketBuffer packet{};
-    int received = 0;
-    const long made = allocations_in([&] {
-        // Every datagram is queued already; the waits and the attempts are
-        // bounded all the same, so that a receive that never returns one
-        // fails the test within seconds.
-        for (int attempt = 0; attempt < datagrams + 20 && received < datagrams; ++attempt) {
-            std::memset(packet.bytes, 0, sizeof packet.bytes);
-            if (platform_receive(capture, packet.bytes, packet_buffer_size, 200, &packet.length) ==
-                CaptureReceive::datagram) {
-                ++received;
-                render_as_the_loop_does(options, packet, log_file.stream, console_);
-            }
-        }
-    });
-    EXPECT_EQ(received, datagrams);
-    EXPECT_EQ(made, 0);
+    // Every datagram is queued already; the waits and the attempts are
+    // bounded all the same, so that a receive that never returns one fails
+    // the test within seconds.
+    DatagramSource live = live_source(capture);
+    EXPECT_EQ(run(options, &live, datagrams, true), 0);
+    EXPECT_EQ(given_, datagrams);
+    EXPECT_EQ(writer.written, static_cast<std::uint64_t>(datagrams));
     platform_close_capture(capture);
     close(sender);
     close(holder);
