@@ -16,13 +16,6 @@ void report(std::FILE* before, std::FILE* errors, const char* format, std::va_li
 
 }  // namespace
 
-void report_failure(const char* format, ...) {
-    std::va_list arguments;
-    va_start(arguments, format);
-    report(stdout, stderr, format, arguments);
-    va_end(arguments);
-}
-
 void report_failure_on(const Console& console, const char* format, ...) {
     std::va_list arguments;
     va_start(arguments, format);

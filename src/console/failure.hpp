@@ -7,10 +7,8 @@
 
 #include "console/console_text.hpp"
 
-// On standard output and standard error.
-void report_failure(const char* format, ...) PKTWATCH_PRINTF(1, 2);
-
-// On `console`'s stream and its error stream.
+// On `console`'s stream and its error stream (standard output and standard
+// error for the program's own console).
 void report_failure_on(const Console& console, const char* format, ...) PKTWATCH_PRINTF(2, 3);
 
 void report_note_on(const Console& console, const char* format, ...) PKTWATCH_PRINTF(2, 3);

@@ -88,7 +88,7 @@ LoopEnd end_loop(Loop* loop, Ending ending, int signal = 0, const char* reason =
                    static_cast<unsigned long long>(loop->counts.filtered_out), kernel,
                    static_cast<unsigned long long>(loop->echo.skipped),
                    drops.counted ? "" : " (the kernel's drops are not counted here)");
-    return LoopEnd{failed ? monitor_failed : monitor_ended, signal};
+    return LoopEnd{failed, signal};
 }
 
 // Nothing waits: everything received is written out, and after a group of

@@ -9,7 +9,6 @@
 #include "config/options.hpp"
 #include "monitor/account_writer.hpp"
 #include "monitor/datagram_source.hpp"
-#include "monitor/run_monitor.hpp"
 #include "net/capture_filter.hpp"
 #include "platform/console.hpp"
 
@@ -25,10 +24,11 @@ struct LoopSystem {
 
 extern const LoopSystem platform_loop_system;
 
-// How the loop ended: the monitor's result, and the stop signal that ended
-// it, if one did (the process is then to end as that signal ends it).
+// How the loop ended: whether something failed (the monitor then ends with
+// status 255), and the stop signal that ended it, if one did (the process is
+// then to end as that signal ends it).
 struct LoopEnd {
-    MonitorResult result;
+    bool failed;
     int signal;
 };
 

@@ -167,5 +167,5 @@ MonitorResult run_monitor(int argc, char** argv, ConsoleEncoding encoding) {
     if (end.signal != 0) {
         platform_end_by_signal(end.signal);
     }
-    return closed ? end.result : monitor_failed;
+    return closed && !end.failed ? monitor_ended : monitor_failed;
 }

@@ -15,6 +15,8 @@
 #include <vector>
 
 #include "capture_file/capture_file.hpp"
+#include "monitor/receive_loop.hpp"
+#include "support/text.hpp"
 
 namespace {
 
@@ -413,6 +415,56 @@ TEST_F(CaptureFileTest, SayWhenTheSaveFileCannotBeWritten) {
     save_datagram(&writer, packet, 20, WallClock{first_second, 0});
     EXPECT_FALSE(flush_save_file(&writer));
     EXPECT_FALSE(close_save_file(&writer));
+}
+
+// The monitor over a capture file: records without an IPv4 datagram are
+// passed over, and the file's end, or a record cut short, ends the loop with
+// its counts (after the line naming the record).
+TEST_F(CaptureFileTest, TheMonitorReadsAFileToItsEndOrItsBadRecord) {
+    const Bytes ipv4 = join(ethernet_header(0x0800), datagram);
+    const Bytes whole =
+        pcap_file(1, {{ipv4, 0}, {join(ethernet_header(0x86DD), ipv6_start), 0}, {ipv4, 0}});
+    const struct {
+        const char* name;
+        Bytes file;
+        bool failed;
+        const char* failure;  // how the line before the counts starts after the name
+        int shown;
+    } cases[] = {
+        {"whole", whole, false, nullptr, 2},
+        {"cut", Bytes(whole.begin(), whole.end() - 5), true, ": record 3: truncated dump file", 1},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.name);
+        const std::string path = write(c.name, c.file);
+        CaptureFileReader reader{};
+        char reason[256] = {};
+        ASSERT_TRUE(open_capture_file(&reader, path.c_str(), reason, sizeof reason)) << reason;
+        std::FILE* accounts = test_support::temporary_stream();
+        std::FILE* errors = test_support::temporary_stream();
+        MonitorOptions options{};
+        static AccountWriter writer;
+        start_accounts(&writer, options, Console{accounts, ConsoleEncoding::utf8, errors});
+        DatagramSource source = file_source(&reader);
+        EXPECT_EQ(run_receive_loop(&source, options, &writer, StreamKind::never_waits).failed,
+                  c.failed);
+        close_capture_file(&reader);
+        const std::string text = test_support::text_of(accounts);
+        EXPECT_EQ(std::count(text.begin(), text.end(), '\n'), 2 * c.shown) << text;
+        const std::string said = test_support::text_of(errors);
+        const std::string counts = "pktwatch: " + std::to_string(c.shown) +
+                                   " datagrams received, " + std::to_string(c.shown) +
+                                   " shown, 0 left out by the filter, 0 dropped by the kernel, 0 "
+                                   "console echoes skipped\n";
+        if (c.failure == nullptr) {
+            EXPECT_EQ(said, counts);
+        } else {
+            EXPECT_EQ(said.rfind("pktwatch: " + path + c.failure, 0), 0u) << said;
+            EXPECT_EQ(said.substr(said.find('\n') + 1), counts) << said;
+        }
+        std::fclose(accounts);
+        std::fclose(errors);
+    }
 }
 
 }  // namespace

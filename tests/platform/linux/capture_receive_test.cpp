@@ -52,25 +52,16 @@ Capture* open_capture(const char* address, std::uint16_t port, const ReceivePath
     return capture;
 }
 
-// A receive's result as the loop sees it: the datagram's length, or 0 for
-// nothing, -1 for a failed receive, -2 for a gone interface.
-int receive(Capture* capture, unsigned char* buffer, int capacity, int wait_ms) {
-    int length = 0;
-    switch (platform_receive(capture, buffer, capacity, wait_ms, &length)) {
-        case CaptureReceive::datagram:
-            return length;
-        case CaptureReceive::nothing:
-            return 0;
-        case CaptureReceive::failed:
-            return -1;
-        case CaptureReceive::interface_gone:
-            return -2;
+// One receive; the datagram's length, if it gave one, in `*length`.
+CaptureReceive receive(Capture* capture, unsigned char* buffer, int capacity, int wait_ms,
+                       int* length = nullptr) {
+    int got = 0;
+    const CaptureReceive result = platform_receive(capture, buffer, capacity, wait_ms, &got);
+    if (length != nullptr) {
+        *length = got;
     }
-    return -3;
+    return result;
 }
-constexpr int receive_nothing = 0;
-constexpr int receive_failed = -1;
-constexpr int receive_interface_gone = -2;
 
 sockaddr_in loopback_address(std::uint16_t port) {
     sockaddr_in to{};
@@ -147,7 +138,7 @@ TEST_F(CaptureReceiveTest, DatagramsArriveOnceFromTheirHeaderCutAtTheBuffer) {
         Capture* capture = open_capture("127.0.0.1", holder.port, path);
         ASSERT_NE(capture, nullptr) << path.name;
         unsigned char buffer[2001];
-        EXPECT_EQ(receive(capture, buffer, 2000, 0), receive_nothing) << path.name;
+        EXPECT_EQ(receive(capture, buffer, 2000, 0), CaptureReceive::nothing) << path.name;
 
         for (const auto& d : datagrams) {
             ASSERT_TRUE(send_to(sender, holder.port, payload, static_cast<std::size_t>(d.payload)));
@@ -157,7 +148,10 @@ TEST_F(CaptureReceiveTest, DatagramsArriveOnceFromTheirHeaderCutAtTheBuffer) {
             std::memset(buffer, 0xEE, sizeof buffer);
             // Once the first has come, the rest are waiting: a receive that
             // does not wait takes them.
-            const int count = receive(capture, buffer, d.capacity, index == 0 ? 1000 : 0);
+            int count = 0;
+            ASSERT_EQ(receive(capture, buffer, d.capacity, index == 0 ? 1000 : 0, &count),
+                      CaptureReceive::datagram)
+                << path.name << ", datagram " << index;
             ASSERT_EQ(count, d.expected) << path.name << ", datagram " << index;
             EXPECT_EQ(buffer[0], 0x45) << path.name << ", datagram " << index;
             EXPECT_EQ(buffer[9], 17) << path.name << ", datagram " << index;
@@ -173,8 +167,8 @@ TEST_F(CaptureReceiveTest, DatagramsArriveOnceFromTheirHeaderCutAtTheBuffer) {
         }
         // All were sent before the first was received: none is left, with or
         // without waiting.
-        EXPECT_EQ(receive(capture, buffer, 2000, 0), receive_nothing) << path.name;
-        EXPECT_EQ(receive(capture, buffer, 2000, 100), receive_nothing) << path.name;
+        EXPECT_EQ(receive(capture, buffer, 2000, 0), CaptureReceive::nothing) << path.name;
+        EXPECT_EQ(receive(capture, buffer, 2000, 100), CaptureReceive::nothing) << path.name;
         platform_close_capture(capture);
     }
 }
@@ -194,8 +188,7 @@ TEST_F(CaptureReceiveTest, WhatIsNotReceivedIsCountedAsDropped) {
         int received = 0;
         unsigned char buffer[2000];
         for (int attempt = 0; attempt < sent + 10; ++attempt) {
-            const int count = receive(capture, buffer, sizeof buffer, 100);
-            if (count <= 0) {
+            if (receive(capture, buffer, sizeof buffer, 100) != CaptureReceive::datagram) {
                 break;
             }
             ++received;
@@ -242,7 +235,9 @@ bool send_and_receive(Capture* capture, int udp) {
     }
     unsigned char buffer[2000];
     for (int attempt = 0; attempt < 20; ++attempt) {
-        if (receive(capture, buffer, sizeof buffer, 100) == 40) {
+        int length = 0;
+        if (receive(capture, buffer, sizeof buffer, 100, &length) == CaptureReceive::datagram &&
+            length == 40) {
             return true;
         }
     }
@@ -273,9 +268,9 @@ void outlive_the_interface(ReceivePath path, bool delete_while_down) {
     int gone = 0;
     unsigned char buffer[2000];
     for (int attempt = 0; attempt < 5; ++attempt) {
-        const int result = receive(capture, buffer, sizeof buffer, 100);
-        failed += result == receive_failed ? 1 : 0;
-        gone += result == receive_interface_gone ? 1 : 0;
+        const CaptureReceive result = receive(capture, buffer, sizeof buffer, 100);
+        failed += result == CaptureReceive::failed ? 1 : 0;
+        gone += result == CaptureReceive::interface_gone ? 1 : 0;
     }
     std::fprintf(stderr, ", down: failed %d, gone %d", failed, gone);
 
@@ -286,7 +281,7 @@ void outlive_the_interface(ReceivePath path, bool delete_while_down) {
     run("ip link del pw0");
     int attempts = 0;
     while (attempts < 50 &&
-           receive(capture, buffer, sizeof buffer, 100) != receive_interface_gone) {
+           receive(capture, buffer, sizeof buffer, 100) != CaptureReceive::interface_gone) {
         ++attempts;
     }
     std::fprintf(stderr, ", deleted: gone %d.\n", attempts < 50 ? 1 : 0);
