@@ -18,8 +18,8 @@ constexpr std::uint32_t ip(unsigned a, unsigned b, unsigned c, unsigned d) {
 
 // The usage text the Windows test checks pktwatch.exe with too, and the text
 // of --help.
-const std::string usage_text = file_contents(PKTWATCH_TEST_DATA "/usage.txt");
-const std::string help_text = file_contents(PKTWATCH_TEST_DATA "/help.txt");
+const std::string usage_text = test_support::read_file(PKTWATCH_TEST_DATA "/usage.txt");
+const std::string help_text = test_support::read_file(PKTWATCH_TEST_DATA "/help.txt");
 
 // The address run_monitor puts in the record before the command line is read.
 constexpr std::uint32_t default_address = ip(192, 0, 2, 7);

@@ -6,6 +6,7 @@
 #include <string>
 
 #include "console/console_text.hpp"
+#include "support/text.hpp"
 
 struct FileCloser {
     void operator()(std::FILE* file) const { std::fclose(file); }
@@ -25,28 +26,9 @@ inline TempFile input_file(const std::string& content) {
     return file;
 }
 
-// What is left to read in `file`.
-inline std::string rest_of(std::FILE* file) {
-    std::string text;
-    char chunk[4096];
-    std::size_t count = 0;
-    while ((count = std::fread(chunk, 1, sizeof chunk, file)) > 0) {
-        text.append(chunk, count);
-    }
-    return text;
-}
-
 // Everything written to `file` so far.
 inline std::string contents(std::FILE* file) {
-    std::fflush(file);
-    std::rewind(file);
-    return rest_of(file);
-}
-
-// The bytes of the file at `path`; empty when it cannot be opened.
-inline std::string file_contents(const std::string& path) {
-    const TempFile file(std::fopen(path.c_str(), "rb"));
-    return file ? rest_of(file.get()) : std::string();
+    return test_support::text_of(file);
 }
 
 // `file` as the console, its Japanese text in `encoding`, its failure lines
