@@ -33,7 +33,6 @@ struct LoopCounts {
 };
 
 struct Loop {
-    const MonitorOptions* options;
     CaptureFilter filter;
     DatagramSource* source;
     AccountWriter* writer;
@@ -127,8 +126,7 @@ const LoopSystem platform_loop_system{platform_wall_clock, platform_nap, platfor
 
 LoopEnd run_receive_loop(DatagramSource* source, const MonitorOptions& options,
                          AccountWriter* writer, StreamKind console_kind, const LoopSystem& system) {
-    Loop loop{&options, capture_filter_of(options), source, writer, {}, no_drops_reported, {}, 0,
-              &system};
+    Loop loop{capture_filter_of(options), source, writer, {}, no_drops_reported, {}, 0, &system};
     start_echo(&loop.echo, EchoConsole{writer->console.stream, console_kind, system.stream_room},
                writer->log_path != nullptr);
     const std::uint64_t count = options.count;
