@@ -3,18 +3,16 @@
 #include "monitor/datagram_source.hpp"
 
 #include <cstdio>
-#include <cstring>
 
 namespace {
 
 SourceResult next_from_capture(void* state, PacketBuffer* packet, Datagram* datagram, int wait_ms,
                                char* reason, std::size_t size) {
     Capture* const capture = static_cast<Capture*>(state);
-    int length = 0;
-    switch (platform_receive(capture, packet->bytes, packet_buffer_size, wait_ms, &length)) {
+    switch (
+        platform_receive(capture, packet->bytes, packet_buffer_size, wait_ms, &packet->length)) {
         case CaptureReceive::datagram:
-            packet->length = length;
-            *datagram = Datagram{static_cast<std::uint32_t>(length), false, WallClock{}};
+            *datagram = Datagram{static_cast<std::uint32_t>(packet->length), false, WallClock{}};
             return SourceResult::datagram;
         case CaptureReceive::nothing:
         case CaptureReceive::failed:  // the next receive may work: the loop goes on
@@ -68,17 +66,4 @@ DatagramSource live_source(Capture* capture) {
 
 DatagramSource file_source(CaptureFileReader* reader) {
     return DatagramSource{next_from_file, drops_of_file, reader, packet_buffer_size};
-}
-
-SourceResult next_datagram(DatagramSource* source, PacketBuffer* packet, Datagram* datagram,
-                           int wait_ms, char* reason, std::size_t size) {
-    std::memset(packet->bytes, 0, source->dirty);
-    source->dirty = packet_buffer_size;  // until the source says how much it wrote
-    const SourceResult result =
-        source->next(source->state, packet, datagram, wait_ms, reason, size);
-    if (result == SourceResult::datagram) {
-        packet->length = clamp_packet_length(packet->length);
-        source->dirty = static_cast<std::size_t>(packet->length);
-    }
-    return result;
 }

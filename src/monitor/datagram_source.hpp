@@ -6,6 +6,7 @@
 
 #include <cstddef>
 #include <cstdint>
+#include <cstring>
 
 #include "capture_file/capture_file.hpp"
 #include "net/clock.hpp"
@@ -28,16 +29,17 @@ enum class SourceResult {
 };
 
 struct DatagramSource {
-    // Puts the next datagram in `packet` (its bytes, and its length, 1 to
-    // 2000; the bytes beyond it may be written too), waiting at most `wait_ms`
-    // milliseconds where the source can wait; the reason, for failed and
-    // gone, in `reason` (`size` bytes).
+    // Puts the next datagram in `packet`, waiting at most `wait_ms`
+    // milliseconds where the source can wait, and sets `packet->length` to
+    // the bytes of the buffer it wrote, whatever the result: the datagram's
+    // (1 to 2000), or those of what it skipped (0 when none). The reason,
+    // for failed and gone, goes in `reason` (`size` bytes).
     SourceResult (*next)(void* state, PacketBuffer* packet, Datagram* datagram, int wait_ms,
                          char* reason, std::size_t size);
     // What the kernel dropped, for a source that has a kernel.
     CaptureDrops (*drops)(void* state);
     void* state;
-    // How many bytes of the buffer the last `next` may have written.
+    // How many bytes of the buffer the last `next` wrote.
     std::size_t dirty;
 };
 
@@ -45,6 +47,14 @@ DatagramSource live_source(Capture* capture);
 DatagramSource file_source(CaptureFileReader* reader);
 
 // The source's next datagram, with the buffer zero beyond its length (only
-// what the last one wrote is cleared).
-SourceResult next_datagram(DatagramSource* source, PacketBuffer* packet, Datagram* datagram,
-                           int wait_ms, char* reason, std::size_t size);
+// what the last call wrote is cleared).
+inline SourceResult next_datagram(DatagramSource* source, PacketBuffer* packet, Datagram* datagram,
+                                  int wait_ms, char* reason, std::size_t size) {
+    std::memset(packet->bytes, 0, source->dirty);
+    packet->length = 0;
+    const SourceResult result =
+        source->next(source->state, packet, datagram, wait_ms, reason, size);
+    packet->length = clamp_packet_length(packet->length);
+    source->dirty = static_cast<std::size_t>(packet->length);
+    return result;
+}

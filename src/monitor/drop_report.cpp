@@ -3,12 +3,8 @@
 
 #include "console/failure.hpp"
 
-void report_new_drops(DropReport* report, DatagramSource* source, std::int64_t now_ns,
-                      const Console& console) {
-    const std::int64_t second = now_ns / 1'000'000'000;
-    if (second == report->checked_second) {
-        return;
-    }
+void report_drops_of_second(DropReport* report, DatagramSource* source, std::int64_t second,
+                            const Console& console) {
     report->checked_second = second;
     const CaptureDrops drops = source->drops(source->state);
     if (drops.counted && drops.dropped > report->reported) {

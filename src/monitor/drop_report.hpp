@@ -14,6 +14,16 @@ struct DropReport {
 
 inline constexpr DropReport no_drops_reported{0, -1};
 
+// The slow half of report_new_drops: asks the source's drops, once in
+// `second`, and says when there are more.
+void report_drops_of_second(DropReport* report, DatagramSource* source, std::int64_t second,
+                            const Console& console);
+
 // Looks, once in each second of `now_ns`, whether `source` dropped more.
-void report_new_drops(DropReport* report, DatagramSource* source, std::int64_t now_ns,
-                      const Console& console);
+inline void report_new_drops(DropReport* report, DatagramSource* source, std::int64_t now_ns,
+                             const Console& console) {
+    const std::int64_t second = now_ns / 1'000'000'000;
+    if (second != report->checked_second) {
+        report_drops_of_second(report, source, second, console);
+    }
+}

@@ -137,10 +137,16 @@ LoopEnd run_receive_loop(DatagramSource* source, const MonitorOptions& options,
             return end_loop(&loop, Ending::stopped, signal);
         }
         Datagram datagram{};
-        const SourceResult got = next_datagram(
-            source, &packet, &datagram, writer->holding ? 0 : idle_wait_ms, reason, sizeof reason);
-        const WallClock now = system.wall_clock();
-        report_new_drops(&loop.drops, source, nanoseconds_of(now), writer->console);
+        const int wait_ms = writer->holding ? 0 : idle_wait_ms;
+        const SourceResult got =
+            next_datagram(source, &packet, &datagram, wait_ms, reason, sizeof reason);
+        // The clock, read for each datagram and after each wait (not when
+        // nothing was waiting for the accounts to be written out).
+        WallClock now{};
+        if (got != SourceResult::idle || wait_ms != 0) {
+            now = system.wall_clock();
+            report_new_drops(&loop.drops, source, nanoseconds_of(now), writer->console);
+        }
         switch (got) {
             case SourceResult::datagram:
                 if (!take(&loop, packet, datagram, now)) {

@@ -206,16 +206,14 @@ CaptureReceive receive_error(Capture* capture, int error) {
     return gone ? CaptureReceive::interface_gone : CaptureReceive::failed;
 }
 
-// What a received frame gives: a datagram of `count` bytes, or nothing where
+// What a received frame of `count` bytes gives: a datagram, or nothing where
 // it is not IPv4 or is loopback's outgoing copy (where the kernel lacks
 // PACKET_IGNORE_OUTGOING).
 CaptureReceive accept_frame(Capture* capture, int count, bool ipv4, bool outgoing, int* length) {
     capture->network_down = false;
-    if (!ipv4 || (capture->loopback && outgoing)) {
-        return CaptureReceive::nothing;
-    }
     *length = count;
-    return CaptureReceive::datagram;
+    return !ipv4 || (capture->loopback && outgoing) ? CaptureReceive::nothing
+                                                    : CaptureReceive::datagram;
 }
 
 CaptureReceive receive_from_ring(Capture* capture, unsigned char* buffer, int capacity,

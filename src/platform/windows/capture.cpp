@@ -116,12 +116,9 @@ CaptureReceive platform_receive(Capture* capture, unsigned char* buffer, int cap
         }
     }
     const int count = recv(capture->socket, reinterpret_cast<char*>(buffer), capacity, 0);
-    if (count > 0) {
+    if (count >= 0) {
         *length = count;
-        return CaptureReceive::datagram;
-    }
-    if (count == 0) {
-        return CaptureReceive::nothing;
+        return count > 0 ? CaptureReceive::datagram : CaptureReceive::nothing;
     }
     const int error = WSAGetLastError();
     if (error == WSAEMSGSIZE) {
