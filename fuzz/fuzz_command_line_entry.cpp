@@ -33,7 +33,8 @@ int fuzz_command_line_one(const std::uint8_t* data, std::size_t size) {
     // Failure lines (an unknown long option) are thrown away with the rest.
     const int status =
         parse_command_line(options, argc, argv.data(),
-                           Console{null_stream(), ConsoleEncoding::shift_jis, null_stream()});
+                           Console{test_support::null_stream(), ConsoleEncoding::shift_jis,
+                                   test_support::null_stream()});
 
     FUZZ_CHECK(status == 1 || status == 0 || status == -1);
     FUZZ_CHECK(std::memchr(options.log_path, '\0', sizeof options.log_path) != nullptr);

@@ -6,6 +6,7 @@
 #include <cstdint>
 #include <cstdio>
 #include <cstring>
+#include <string>
 #include <vector>
 
 #include "config/dialogue.hpp"
@@ -66,12 +67,9 @@ std::FILE* input_stream(const std::uint8_t* data, std::size_t size) {
         return in;
     }
 #endif
-    std::FILE* in = std::tmpfile();
+    std::FILE* in = test_support::stream_holding(
+        std::string(reinterpret_cast<const char*>(data), data != nullptr ? size : 0));
     FUZZ_CHECK(in != nullptr);
-    if (size > 0) {
-        FUZZ_CHECK(std::fwrite(data, 1, size, in) == size);
-    }
-    std::rewind(in);
     return in;
 }
 
@@ -86,7 +84,7 @@ int fuzz_dialogue_one(const std::uint8_t* data, std::size_t size) {
     options.listen_address =
         fake_status == LocalAddressStatus::ok && fake_count > 0 ? fake_address(0) : 0;
     const int status = run_setup_dialogue(options, fake_local_addresses(), in,
-                                          Console{null_stream(), fake_encoding});
+                                          Console{test_support::null_stream(), fake_encoding});
     std::fclose(in);
 
     FUZZ_CHECK(status == 1 || status == -1);

@@ -1,8 +1,10 @@
-// Small helpers the fuzz target bodies share.
+// Small helpers the fuzz target bodies share, beside the tests' support.
 #pragma once
 
 #include <cstdio>
 #include <cstdlib>
+
+#include "support/text.hpp"
 
 // Stops the process with a message when a check on the program's outcome
 // fails, so libFuzzer keeps the input and the replay test fails.
@@ -13,14 +15,3 @@
             std::abort();                                                                      \
         }                                                                                      \
     } while (false)
-
-// A stream that discards everything written to it, opened once per process.
-inline std::FILE* null_stream() {
-#if defined(_WIN32)
-    static std::FILE* const stream = std::fopen("NUL", "wb");
-#else
-    static std::FILE* const stream = std::fopen("/dev/null", "wb");
-#endif
-    FUZZ_CHECK(stream != nullptr);
-    return stream;
-}

@@ -20,10 +20,7 @@ inline TempFile output_file() {
 
 // A temporary file holding `content` (zero bytes included), read from the start.
 inline TempFile input_file(const std::string& content) {
-    TempFile file(std::tmpfile());
-    std::fwrite(content.data(), 1, content.size(), file.get());
-    std::rewind(file.get());
-    return file;
+    return TempFile(test_support::stream_holding(content));
 }
 
 // Everything written to `file` so far.

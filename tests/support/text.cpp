@@ -45,6 +45,24 @@ std::FILE* temporary_stream() {
     return stream;
 }
 
+std::FILE* stream_holding(const std::string& bytes) {
+    std::FILE* stream = temporary_stream();
+    if (stream != nullptr) {
+        std::fwrite(bytes.data(), 1, bytes.size(), stream);
+        std::rewind(stream);
+    }
+    return stream;
+}
+
+std::FILE* null_stream() {
+#if defined(_WIN32)
+    static std::FILE* const stream = std::fopen("NUL", "wb");
+#else
+    static std::FILE* const stream = std::fopen("/dev/null", "wb");
+#endif
+    return stream;
+}
+
 std::string start_banner() {
     return printed([](std::FILE* stream) {
         print_usage(stream);

@@ -21,6 +21,14 @@ std::string text_of(std::FILE* stream);
 // message on standard error) when none can be made.
 std::FILE* temporary_stream();
 
+// A temporary stream holding `bytes` (zero bytes included), read from its
+// start; nullptr when none can be made.
+std::FILE* stream_holding(const std::string& bytes);
+
+// A stream that discards what is written to it, opened once for the process;
+// nullptr when it cannot be opened.
+std::FILE* null_stream();
+
 // What `print` writes to a stream.
 template <typename Print>
 std::string printed(Print print) {
