@@ -78,7 +78,7 @@ constexpr LocalTime fixed_time{6, 11, 31, 23, 59, 58, 999};
 // text can be read back and checked.
 std::FILE* render_stream() {
     static std::FILE* const stream = [] {
-        std::FILE* file = std::tmpfile();
+        std::FILE* file = test_support::temporary_stream();
         FUZZ_CHECK(file != nullptr);
         return file;
     }();

@@ -15,7 +15,7 @@ using TempFile = std::unique_ptr<std::FILE, FileCloser>;
 
 // An empty temporary file to write into.
 inline TempFile output_file() {
-    return TempFile(std::tmpfile());
+    return TempFile(test_support::temporary_stream());
 }
 
 // A temporary file holding `content` (zero bytes included), read from the start.

@@ -1,8 +1,16 @@
 // Text for the tests.
 #include "support/text.hpp"
 
+#include <cstdlib>
 #include <fstream>
 #include <sstream>
+
+#if defined(_WIN32)
+#include <fcntl.h>
+#include <io.h>
+#include <process.h>
+#include <sys/stat.h>
+#endif
 
 #include "config/options.hpp"
 #include "platform/host.hpp"
@@ -37,6 +45,32 @@ std::string text_of(std::FILE* stream) {
     return text;
 }
 
+#if defined(_WIN32)
+
+// The C runtime's tmpfile takes a name the system made unique, deletes that
+// file, then opens the name again: two processes that asked in the same
+// clock tick are given the same name, and one of them fails. This one makes
+// the name unique by the process and a count, and creates it exclusively;
+// the file is deleted when closed.
+std::FILE* temporary_stream() {
+    static unsigned count = 0;
+    const char* folder = std::getenv("TEMP");
+    for (int attempt = 0; attempt < 100; ++attempt) {
+        char path[512];
+        std::snprintf(path, sizeof path, "%s\\pktwatch-test-%d-%u.tmp",
+                      folder != nullptr ? folder : ".", _getpid(), ++count);
+        const int fd = _open(path, _O_CREAT | _O_EXCL | _O_RDWR | _O_BINARY | _O_TEMPORARY,
+                             _S_IREAD | _S_IWRITE);
+        if (fd >= 0) {
+            return _fdopen(fd, "w+b");
+        }
+    }
+    std::fputs("test support: no temporary file could be made\n", stderr);
+    return nullptr;
+}
+
+#else
+
 std::FILE* temporary_stream() {
     std::FILE* stream = std::tmpfile();
     if (stream == nullptr) {
@@ -44,6 +78,8 @@ std::FILE* temporary_stream() {
     }
     return stream;
 }
+
+#endif
 
 std::FILE* stream_holding(const std::string& bytes) {
     std::FILE* stream = temporary_stream();

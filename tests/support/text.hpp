@@ -17,8 +17,9 @@ void write_file(const std::string& path, const std::string& text);
 // the stream is left at its end.
 std::string text_of(std::FILE* stream);
 
-// A temporary file that is gone when closed; nullptr (after a test failure
-// message on standard error) when none can be made.
+// A temporary file that is gone when closed, safe to make from several
+// processes at once; nullptr (after a line on standard error) when none can
+// be made.
 std::FILE* temporary_stream();
 
 // A temporary stream holding `bytes` (zero bytes included), read from its

@@ -25,6 +25,7 @@
 #include "platform/console.hpp"
 #include "platform/host.hpp"
 #include "platform/linux/capture_state.hpp"
+#include "support/text.hpp"
 
 namespace {
 
@@ -272,7 +273,7 @@ TEST(LinuxStreamRoom, FilesNeverWaitAndTheNullDeviceDiscards) {
     ASSERT_NE(null_device, nullptr);
     EXPECT_EQ(platform_stream_kind(null_device), StreamKind::discards);
     std::fclose(null_device);
-    std::FILE* file = std::tmpfile();
+    std::FILE* file = test_support::temporary_stream();
     ASSERT_NE(file, nullptr);
     EXPECT_EQ(platform_stream_kind(file), StreamKind::never_waits);
     EXPECT_EQ(platform_stream_room(file), stream_room_unlimited);

@@ -6,6 +6,7 @@
 
 #include "platform/clock.hpp"
 #include "platform/console.hpp"
+#include "support/text.hpp"
 
 namespace {
 
@@ -42,7 +43,7 @@ TEST(WindowsConsole, JapaneseTextIsShiftJisWhenNotOnAConsole) {
 // A file is no console: the caller is told to write the encoded bytes itself,
 // and nothing reaches the file.
 TEST(WindowsConsole, FileStreamGetsNoUtf16) {
-    std::FILE* file = std::tmpfile();
+    std::FILE* file = test_support::temporary_stream();
     ASSERT_NE(file, nullptr);
     const char text[] = "\xE3\x83\x9D";  // U+30DD
     EXPECT_FALSE(platform_write_console_text(file, text, sizeof text - 1));
