@@ -60,8 +60,13 @@ CaptureDrops drops_of_file(void* /*state*/) {
 
 }  // namespace
 
+// More than the receive ring's 2,048 frames and the datagrams the socket's
+// queue took before the ring was set up.
+constexpr int capture_backlog = 4096;
+
 DatagramSource live_source(Capture* capture) {
-    return DatagramSource{next_from_capture, drops_of_capture, capture, packet_buffer_size};
+    return DatagramSource{next_from_capture, drops_of_capture, capture, packet_buffer_size,
+                          capture_backlog};
 }
 
 DatagramSource file_source(CaptureFileReader* reader) {

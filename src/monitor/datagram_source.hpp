@@ -41,6 +41,10 @@ struct DatagramSource {
     void* state;
     // How many bytes of the buffer the last `next` wrote.
     std::size_t dirty;
+    // The most datagrams that can have come and be waiting in the source
+    // (a capture's kernel buffers): those are still taken when a stop
+    // comes. 0 for a source whose datagrams do not arrive (a file).
+    int waiting_at_most = 0;
 };
 
 DatagramSource live_source(Capture* capture);

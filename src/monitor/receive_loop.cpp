@@ -41,6 +41,7 @@ struct Loop {
     LoopCounts counts;
     std::uint32_t since_idle;  // datagrams received since the source was last found idle
     const LoopSystem* system;
+    std::uint64_t count;  // accounts to write, then end; 0: no end
 };
 
 std::int64_t nanoseconds_of(WallClock when) {
@@ -53,6 +54,35 @@ bool write_out_all(Loop* loop) {
     return written;
 }
 
+// Filters one datagram and writes its account; false when it could not be
+// written.
+bool take(Loop* loop, const PacketBuffer& packet, Datagram datagram, WallClock now) {
+    const std::int64_t now_ns = nanoseconds_of(now);
+    ++loop->counts.received;
+    ++loop->since_idle;
+    if (!packet_passes_filter(loop->filter, packet.bytes, packet.length)) {
+        ++loop->counts.filtered_out;
+    } else {
+        datagram.stamp = datagram.stamped ? datagram.stamp : now;
+        if (!write_account(loop->writer, packet, datagram, now_ns)) {
+            return false;
+        }
+        echo_account(&loop->echo, packet);
+    }
+    return !hold_is_over(*loop->writer, now_ns) || write_out_all(loop);
+}
+
+// Nothing waits: everything received is written out, and after a group of
+// datagrams the loop naps before it looks again.
+bool rest(Loop* loop) {
+    const bool written = !loop->writer->holding || write_out_all(loop);
+    if (loop->since_idle >= busy_group) {
+        loop->system->nap(busy_nap_us);
+    }
+    loop->since_idle = 0;
+    return written;
+}
+
 // Why the loop ends.
 enum class Ending {
     finished,       // the count of accounts, or the end of the source
@@ -61,12 +91,39 @@ enum class Ending {
     write_failed,   // an account could not be written (and the line said so)
 };
 
+// At a stop, the datagrams that had come already are shown too, so that
+// what was shown and what the kernel dropped add up to what came: as many
+// as are waiting now (no more than the source can hold), within the count
+// asked for. False when an account could not be written.
+bool take_what_waits(Loop* loop) {
+    PacketBuffer packet{};
+    char reason[600];
+    for (int taken = 0; taken < loop->source->waiting_at_most; ++taken) {
+        if (loop->count != 0 && loop->writer->written >= loop->count) {
+            return true;
+        }
+        Datagram datagram{};
+        if (next_datagram(loop->source, &packet, &datagram, 0, reason, sizeof reason) !=
+            SourceResult::datagram) {
+            return true;
+        }
+        if (!take(loop, packet, datagram, loop->system->wall_clock())) {
+            return false;
+        }
+    }
+    return true;
+}
+
 // The one way out: what is pending is written out (unless writing is what
 // failed), the source's reason (if it failed) and the counts are said, and
 // the result given.
 LoopEnd end_loop(Loop* loop, Ending ending, int signal = 0, const char* reason = nullptr) {
     const Console& console = loop->writer->console;
     bool failed = ending == Ending::source_failed || ending == Ending::write_failed;
+    if (ending == Ending::stopped && !take_what_waits(loop)) {
+        failed = true;
+        ending = Ending::write_failed;
+    }
     if (ending != Ending::write_failed && !write_out_all(loop)) {
         failed = true;
     }
@@ -90,35 +147,6 @@ LoopEnd end_loop(Loop* loop, Ending ending, int signal = 0, const char* reason =
     return LoopEnd{failed, signal};
 }
 
-// Nothing waits: everything received is written out, and after a group of
-// datagrams the loop naps before it looks again.
-bool rest(Loop* loop) {
-    const bool written = !loop->writer->holding || write_out_all(loop);
-    if (loop->since_idle >= busy_group) {
-        loop->system->nap(busy_nap_us);
-    }
-    loop->since_idle = 0;
-    return written;
-}
-
-// Filters one datagram and writes its account; false when it could not be
-// written.
-bool take(Loop* loop, const PacketBuffer& packet, Datagram datagram, WallClock now) {
-    const std::int64_t now_ns = nanoseconds_of(now);
-    ++loop->counts.received;
-    ++loop->since_idle;
-    if (!packet_passes_filter(loop->filter, packet.bytes, packet.length)) {
-        ++loop->counts.filtered_out;
-    } else {
-        datagram.stamp = datagram.stamped ? datagram.stamp : now;
-        if (!write_account(loop->writer, packet, datagram, now_ns)) {
-            return false;
-        }
-        echo_account(&loop->echo, packet);
-    }
-    return !hold_is_over(*loop->writer, now_ns) || write_out_all(loop);
-}
-
 }  // namespace
 
 const LoopSystem platform_loop_system{platform_wall_clock, platform_nap, platform_stop_signal,
@@ -126,10 +154,15 @@ const LoopSystem platform_loop_system{platform_wall_clock, platform_nap, platfor
 
 LoopEnd run_receive_loop(DatagramSource* source, const MonitorOptions& options,
                          AccountWriter* writer, StreamKind console_kind, const LoopSystem& system) {
-    Loop loop{capture_filter_of(options), source, writer, {}, no_drops_reported, {}, 0, &system};
+    Loop loop{};
+    loop.filter = capture_filter_of(options);
+    loop.source = source;
+    loop.writer = writer;
+    loop.drops = no_drops_reported;
+    loop.system = &system;
+    loop.count = options.count;
     start_echo(&loop.echo, EchoConsole{writer->console.stream, console_kind, system.stream_room},
                writer->log_path != nullptr);
-    const std::uint64_t count = options.count;
     PacketBuffer packet{};
     char reason[600];
     for (;;) {
@@ -152,7 +185,7 @@ LoopEnd run_receive_loop(DatagramSource* source, const MonitorOptions& options,
                 if (!take(&loop, packet, datagram, now)) {
                     return end_loop(&loop, Ending::write_failed);
                 }
-                if (count != 0 && writer->written >= count) {
+                if (loop.count != 0 && writer->written >= loop.count) {
                     return end_loop(&loop, Ending::finished);
                 }
                 break;

@@ -162,6 +162,50 @@ TEST_F(CaptureTest, SummaryViewToTheLog) {
                         e2e::rendered(datagrams, {e2e::summary})));
 }
 
+// A stop shows what had come already: the monitor is held still (SIGSTOP)
+// while 1,500 datagrams arrive, then stopped; every one of them is shown or
+// counted as dropped by the kernel.
+TEST_F(CaptureTest, AStopShowsTheDatagramsThatHadComeAlready) {
+    const std::string net = "127.77.10.";
+    const std::vector<std::string> arguments{"-f", log_path, "-i",       at(net, 0),
+                                             "-w", "256",    "127.0.0.1"};
+    ASSERT_NO_FATAL_FAILURE(start(arguments));
+    const MonitorOptions options = e2e::options_for(arguments);
+    const std::string report =
+        e2e::printed([&](std::FILE* stream) { print_options(stream, options); });
+    ASSERT_TRUE(e2e::wait_for_size(log_path, report.size()));
+    constexpr int sent = 1500;
+    std::vector<Bytes> datagrams;
+    for (int n = 0; n < sent; ++n) {
+        datagrams.push_back(e2e::ipv4_datagram(17, at(net, 1).c_str(), at(net, 2).c_str(),
+                                               e2e::udp_datagram(40000, 5190, "waiting"),
+                                               static_cast<std::uint16_t>(n)));
+    }
+    ASSERT_EQ(kill(monitor.pid, SIGSTOP), 0);
+    send(datagrams);
+    ASSERT_EQ(kill(monitor.pid, SIGTERM), 0);
+    ASSERT_EQ(kill(monitor.pid, SIGCONT), 0);
+    const int status = e2e::wait_for_exit(monitor);
+    EXPECT_TRUE(WIFSIGNALED(status) && WTERMSIG(status) == SIGTERM) << status;
+
+    unsigned received = 0;
+    unsigned shown_count = 0;
+    unsigned filtered = 0;
+    unsigned dropped = 0;
+    const std::string err = e2e::read_file(monitor.err_path);
+    ASSERT_EQ(std::sscanf(err.c_str(),
+                          "pktwatch: %u datagrams received, %u shown, %u left out by the filter, "
+                          "%u dropped by the kernel",
+                          &received, &shown_count, &filtered, &dropped),
+              4)
+        << err;
+    EXPECT_EQ(shown_count + dropped, static_cast<unsigned>(sent)) << err;
+    EXPECT_EQ(filtered, 0u) << err;
+    EXPECT_GT(shown_count, 0u) << err;
+    EXPECT_EQ(e2e::count_of(e2e::read_file(log_path), "Port src->dst"),
+              static_cast<int>(shown_count));
+}
+
 // Loopback shows every datagram to a packet socket twice (going out and coming
 // in); the monitor prints each once.
 TEST_F(CaptureTest, EachDatagramOnLoopbackIsShownOnce) {

@@ -146,7 +146,7 @@ protected:
             writer.stream = accounts;
         }
         fake.accounts = writer.stream;
-        DatagramSource source{fake_next, fake_drops, nullptr, packet_buffer_size};
+        DatagramSource source{fake_next, fake_drops, nullptr, packet_buffer_size, 3};
         LoopRun result;
         result.end = run_receive_loop(&source, options, &writer, StreamKind::may_wait, fake_system);
         if (log) {
@@ -238,6 +238,10 @@ TEST_F(ReceiveLoopTest, EveryEndingWritesOutAndGivesTheCounts) {
         {"end of the source", "mmrm", 0, false, 0, 3, "", 4},
         {"count reached", "mmrmmm", 3, false, 0, 3, "", 4},
         {"stop signal", "mrms", 0, false, 15, 2, "", 3},
+        // What waits at the stop is still shown, as much as the source can
+        // hold (3 here) and the count allows.
+        {"stop with datagrams waiting", "msmmrmmm", 0, false, 15, 3, "", 4},
+        {"stop with the count near", "msmmmm", 2, false, 15, 2, "", 2},
         {"source failed", "mmf", 0, true, 0, 2,
          "pktwatch: saved.pcap: record 3: truncated dump file\n", 2},
         {"interface gone", "mrmg", 0, true, 0, 2, "pktwatch: the interface lo is gone\n", 3},
