@@ -305,8 +305,12 @@ SetUpResult parse_command_line(MonitorOptions& options, int argc, const char* co
             default:
                 break;
         }
-        // The value is the next argument, whatever it looks like.
-        if (i + 1 >= argc) {
+        // The value is the next argument, whatever it looks like. A long
+        // option's name may not be empty: --read "" would watch the
+        // interface instead, --save "" and --user "" would do nothing
+        // asked. (-f "" means no log, as it always has.)
+        if (i + 1 >= argc ||
+            (is_long(spec->name) && spec->kind == OptionKind::name && argv[i + 1][0] == '\0')) {
             if (spec->missing != nullptr) {
                 console_text(out, spec->missing);
             } else {
