@@ -9,10 +9,13 @@ namespace {
 SourceResult next_from_capture(void* state, PacketBuffer* packet, Datagram* datagram, int wait_ms,
                                char* reason, std::size_t size) {
     Capture* const capture = static_cast<Capture*>(state);
-    switch (
-        platform_receive(capture, packet->bytes, packet_buffer_size, wait_ms, &packet->length)) {
+    Received received{};
+    const CaptureReceive result =
+        platform_receive(capture, packet->bytes, packet_buffer_size, wait_ms, &received);
+    packet->length = received.length;
+    switch (result) {
         case CaptureReceive::datagram:
-            *datagram = Datagram{static_cast<std::uint32_t>(packet->length), false, WallClock{}};
+            *datagram = Datagram{received.original_length, false, WallClock{}};
             return SourceResult::datagram;
         case CaptureReceive::nothing:
         case CaptureReceive::failed:  // the next receive may work: the loop goes on

@@ -35,20 +35,24 @@ void platform_close_capture(Capture* capture);
 const char* platform_capture_interface(const Capture* capture);
 
 enum class CaptureReceive {
-    datagram,        // the buffer holds one datagram of `*length` bytes
+    datagram,        // the buffer holds one datagram
     nothing,         // none within the wait, a frame skipped, or a signal
     failed,          // a receive that failed; the next one may work
     interface_gone,  // the interface no longer exists: none will come again
 };
 
+// What a receive put in the buffer.
+struct Received {
+    int length;  // bytes written, whatever the result: the datagram's, or a skipped frame's
+    std::uint32_t original_length;  // the datagram's length before any cut
+};
+
 // Receives one IPv4 datagram into `buffer`, at most `capacity` bytes (a longer
 // one is cut). Waits at most `wait_ms` milliseconds for one (-1: until one
 // comes or a signal arrives); with 0 it takes only what is already waiting, as
-// cheaply as the platform can. `*length` is how many bytes of the buffer it
-// wrote, whatever the result: the datagram's, or those of a frame it skipped
-// (0 when none).
+// cheaply as the platform can.
 CaptureReceive platform_receive(Capture* capture, unsigned char* buffer, int capacity, int wait_ms,
-                                int* length);
+                                Received* received);
 
 // What the kernel dropped since the capture started: datagrams it had no room
 // for. `counted` is false where the platform cannot tell.

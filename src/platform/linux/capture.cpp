@@ -103,6 +103,10 @@ int configure(Capture* capture, const CaptureFilter& filter) {
         const int ignore = 1;
         setsockopt(capture->fd, SOL_PACKET, PACKET_IGNORE_OUTGOING, &ignore, sizeof ignore);
     }
+    // Each datagram read from the queue says its length before the filter
+    // cut it; without this it is told as cut (the ring tells it anyway).
+    const int auxiliary = 1;
+    setsockopt(capture->fd, SOL_PACKET, PACKET_AUXDATA, &auxiliary, sizeof auxiliary);
     // Datagrams the monitor would drop stay in the kernel (prefilter.hpp).
     if (!attach_prefilter(capture->fd, build_prefilter(filter, capture->loopback))) {
         return errno;
@@ -206,33 +210,42 @@ CaptureReceive receive_error(Capture* capture, int error) {
     return gone ? CaptureReceive::interface_gone : CaptureReceive::failed;
 }
 
-// What a received frame of `count` bytes gives: a datagram, or nothing where
-// it is not IPv4 or is loopback's outgoing copy (where the kernel lacks
+// What a received frame gives: a datagram, or nothing where it is not IPv4
+// or is loopback's outgoing copy (where the kernel lacks
 // PACKET_IGNORE_OUTGOING).
-CaptureReceive accept_frame(Capture* capture, int count, bool ipv4, bool outgoing, int* length) {
+CaptureReceive accept_frame(Capture* capture, Received frame, bool ipv4, bool outgoing,
+                            Received* received) {
     capture->network_down = false;
-    *length = count;
+    *received = frame;
     return !ipv4 || (capture->loopback && outgoing) ? CaptureReceive::nothing
                                                     : CaptureReceive::datagram;
 }
 
 CaptureReceive receive_from_ring(Capture* capture, unsigned char* buffer, int capacity,
-                                 int* length) {
+                                 Received* received) {
     const RingFrame frame = take_ring_frame(capture, buffer, capacity);
-    return accept_frame(capture, frame.length, frame.ipv4, frame.outgoing, length);
+    return accept_frame(capture, Received{frame.length, frame.original_length}, frame.ipv4,
+                        frame.outgoing, received);
 }
 
 // One datagram from the socket's queue, without waiting; false when the queue
-// is empty.
-bool receive_from_queue(Capture* capture, unsigned char* buffer, int capacity, int* length,
+// is empty. Its length before the kernel's filter cut it comes with it
+// (PACKET_AUXDATA).
+bool receive_from_queue(Capture* capture, unsigned char* buffer, int capacity, Received* received,
                         CaptureReceive* result) {
     sockaddr_ll from{};
-    socklen_t from_length = sizeof from;
+    iovec part{buffer, static_cast<std::size_t>(capacity > 0 ? capacity : 0)};
+    alignas(cmsghdr) unsigned char control[CMSG_SPACE(sizeof(tpacket_auxdata))];
+    msghdr message{};
+    message.msg_name = &from;
+    message.msg_namelen = sizeof from;
+    message.msg_iov = &part;
+    message.msg_iovlen = 1;
+    message.msg_control = control;
+    message.msg_controllen = sizeof control;
     // A datagram longer than `capacity` is cut to it, and the count is
     // `capacity`.
-    const ssize_t count =
-        recvfrom(capture->fd, buffer, static_cast<std::size_t>(capacity > 0 ? capacity : 0),
-                 MSG_DONTWAIT, reinterpret_cast<sockaddr*>(&from), &from_length);
+    const ssize_t count = recvmsg(capture->fd, &message, MSG_DONTWAIT);
     if (count < 0) {
         if (errno == EAGAIN || errno == EWOULDBLOCK) {
             return false;
@@ -240,24 +253,34 @@ bool receive_from_queue(Capture* capture, unsigned char* buffer, int capacity, i
         *result = receive_error(capture, errno);
         return true;
     }
-    *result = accept_frame(capture, static_cast<int>(count), from.sll_protocol == htons(ETH_P_IP),
-                           from.sll_pkttype == PACKET_OUTGOING, length);
+    Received frame{static_cast<int>(count), static_cast<std::uint32_t>(count)};
+    for (cmsghdr* note = CMSG_FIRSTHDR(&message); note != nullptr;
+         note = CMSG_NXTHDR(&message, note)) {
+        if (note->cmsg_level == SOL_PACKET && note->cmsg_type == PACKET_AUXDATA &&
+            note->cmsg_len >= CMSG_LEN(sizeof(tpacket_auxdata))) {
+            tpacket_auxdata auxiliary{};
+            std::memcpy(&auxiliary, CMSG_DATA(note), sizeof auxiliary);
+            frame.original_length = auxiliary.tp_len;
+        }
+    }
+    *result = accept_frame(capture, frame, from.sll_protocol == htons(ETH_P_IP),
+                           from.sll_pkttype == PACKET_OUTGOING, received);
     return true;
 }
 
 }  // namespace
 
 CaptureReceive platform_receive(Capture* capture, unsigned char* buffer, int capacity, int wait_ms,
-                                int* length) {
-    *length = 0;
+                                Received* received) {
+    *received = Received{};
     // What is waiting comes first, without waiting: from the ring no system
     // call at all.
     CaptureReceive result = CaptureReceive::nothing;
     if (capture->ring.frames != nullptr) {
         if (ring_frame_ready(capture)) {
-            return receive_from_ring(capture, buffer, capacity, length);
+            return receive_from_ring(capture, buffer, capacity, received);
         }
-    } else if (receive_from_queue(capture, buffer, capacity, length, &result)) {
+    } else if (receive_from_queue(capture, buffer, capacity, received, &result)) {
         return result;
     }
     // Not waiting: what the ring did not hold (frames queued before it was
@@ -295,11 +318,12 @@ CaptureReceive platform_receive(Capture* capture, unsigned char* buffer, int cap
         }
     }
     if (capture->ring.frames != nullptr && ring_frame_ready(capture)) {
-        return receive_from_ring(capture, buffer, capacity, length);
+        return receive_from_ring(capture, buffer, capacity, received);
     }
     // With a ring, what was queued before it was set up.
-    return receive_from_queue(capture, buffer, capacity, length, &result) ? result
-                                                                          : CaptureReceive::nothing;
+    return receive_from_queue(capture, buffer, capacity, received, &result)
+               ? result
+               : CaptureReceive::nothing;
 }
 
 CaptureDrops platform_capture_drops(Capture* capture) {

@@ -127,7 +127,8 @@ RingFrame take_ring_frame(Capture* capture, unsigned char* buffer, int capacity)
     sockaddr_ll from{};
     std::memcpy(&from, frame + address_offset, sizeof from);
 
-    RingFrame taken{0, from.sll_protocol == htons(ETH_P_IP), from.sll_pkttype == PACKET_OUTGOING};
+    RingFrame taken{0, header->tp_len, from.sll_protocol == htons(ETH_P_IP),
+                    from.sll_pkttype == PACKET_OUTGOING};
     // The kernel wrote tp_snaplen bytes at tp_net (in cooked mode tp_mac is the
     // same place, no link header being kept); both stay inside the frame
     // (it cuts a datagram to the frame), but they are checked all the same.

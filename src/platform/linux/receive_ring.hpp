@@ -4,6 +4,8 @@
 // back to one recvfrom a datagram where the ring cannot be had.
 #pragma once
 
+#include <cstdint>
+
 #include "platform/linux/capture_state.hpp"
 
 // Puts a ring on the capture's bound socket and maps it. False, with errno
@@ -20,9 +22,10 @@ bool ring_frame_ready(const Capture* capture);
 
 // What take_ring_frame found in the next frame.
 struct RingFrame {
-    int length;     // bytes copied out, at most the capacity
-    bool ipv4;      // the frame holds an IPv4 datagram
-    bool outgoing;  // the host sent it
+    int length;                     // bytes copied out, at most the capacity
+    std::uint32_t original_length;  // the datagram's length before the kernel cut it
+    bool ipv4;                      // the frame holds an IPv4 datagram
+    bool outgoing;                  // the host sent it
 };
 
 // Copies the next frame, which must be ready, into `buffer` (at most

@@ -104,8 +104,8 @@ const char* platform_capture_interface(const Capture* /*capture*/) {
 }
 
 CaptureReceive platform_receive(Capture* capture, unsigned char* buffer, int capacity, int wait_ms,
-                                int* length) {
-    *length = 0;
+                                Received* received) {
+    *received = Received{};
     if (wait_ms >= 0) {
         fd_set readable;
         FD_ZERO(&readable);
@@ -117,14 +117,18 @@ CaptureReceive platform_receive(Capture* capture, unsigned char* buffer, int cap
     }
     const int count = recv(capture->socket, reinterpret_cast<char*>(buffer), capacity, 0);
     if (count >= 0) {
-        *length = count;
+        *received = Received{count, static_cast<std::uint32_t>(count)};
         return count > 0 ? CaptureReceive::datagram : CaptureReceive::nothing;
     }
     const int error = WSAGetLastError();
-    if (error == WSAEMSGSIZE) {
+    if (error == WSAEMSGSIZE && capacity > 0) {
         // A datagram longer than the buffer: Windows filled the buffer with
-        // its first `capacity` bytes and dropped the rest.
-        *length = capacity;
+        // its first `capacity` bytes and dropped the rest. Its own length is
+        // in its IPv4 header.
+        const std::uint32_t total = std::uint32_t{buffer[2]} << 8 | buffer[3];
+        *received = Received{capacity, total > static_cast<std::uint32_t>(capacity)
+                                           ? total
+                                           : static_cast<std::uint32_t>(capacity)};
         return CaptureReceive::datagram;
     }
     if (error != WSAEINTR) {

@@ -52,13 +52,13 @@ Capture* open_capture(const char* address, std::uint16_t port, const ReceivePath
     return capture;
 }
 
-// One receive; the datagram's length, if it gave one, in `*length`.
+// One receive; what it put in the buffer, if asked.
 CaptureReceive receive(Capture* capture, unsigned char* buffer, int capacity, int wait_ms,
-                       int* length = nullptr) {
-    int got = 0;
+                       Received* received = nullptr) {
+    Received got{};
     const CaptureReceive result = platform_receive(capture, buffer, capacity, wait_ms, &got);
-    if (length != nullptr) {
-        *length = got;
+    if (received != nullptr) {
+        *received = got;
     }
     return result;
 }
@@ -127,7 +127,7 @@ TEST_F(CaptureReceiveTest, DatagramsArriveOnceFromTheirHeaderCutAtTheBuffer) {
         {1, 2000, udp_header_end + 1},
         {100, 2000, udp_header_end + 100},
         {1472, 2000, udp_header_end + 1472},
-        {3000, 2000, 2000},
+        {3000, 2000, 2000},  // the kernel's filter keeps 2000 bytes
         {100, 40, 40},
     };
     unsigned char payload[3000];
@@ -148,11 +148,15 @@ TEST_F(CaptureReceiveTest, DatagramsArriveOnceFromTheirHeaderCutAtTheBuffer) {
             std::memset(buffer, 0xEE, sizeof buffer);
             // Once the first has come, the rest are waiting: a receive that
             // does not wait takes them.
-            int count = 0;
-            ASSERT_EQ(receive(capture, buffer, d.capacity, index == 0 ? 1000 : 0, &count),
+            Received got{};
+            ASSERT_EQ(receive(capture, buffer, d.capacity, index == 0 ? 1000 : 0, &got),
                       CaptureReceive::datagram)
                 << path.name << ", datagram " << index;
+            const int count = got.length;
             ASSERT_EQ(count, d.expected) << path.name << ", datagram " << index;
+            // The datagram's own length, whatever was kept of it.
+            EXPECT_EQ(got.original_length, static_cast<std::uint32_t>(udp_header_end + d.payload))
+                << path.name << ", datagram " << index;
             EXPECT_EQ(buffer[0], 0x45) << path.name << ", datagram " << index;
             EXPECT_EQ(buffer[9], 17) << path.name << ", datagram " << index;
             EXPECT_EQ(buffer[d.capacity], 0xEE) << path.name << ", datagram " << index;
@@ -235,9 +239,9 @@ bool send_and_receive(Capture* capture, int udp) {
     }
     unsigned char buffer[2000];
     for (int attempt = 0; attempt < 20; ++attempt) {
-        int length = 0;
-        if (receive(capture, buffer, sizeof buffer, 100, &length) == CaptureReceive::datagram &&
-            length == 40) {
+        Received got{};
+        if (receive(capture, buffer, sizeof buffer, 100, &got) == CaptureReceive::datagram &&
+            got.length == 40) {
             return true;
         }
     }

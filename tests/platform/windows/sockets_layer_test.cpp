@@ -112,10 +112,10 @@ TEST(WindowsSocketsLayer, CaptureOperationsOnNoSocketFailWithTheirReason) {
 
     Capture no_socket{true, INVALID_SOCKET};
     unsigned char buffer[packet_buffer_size] = {};
-    int length = -1;
-    EXPECT_NE(platform_receive(&no_socket, buffer, static_cast<int>(sizeof buffer), -1, &length),
+    Received received{-1, 1};
+    EXPECT_NE(platform_receive(&no_socket, buffer, static_cast<int>(sizeof buffer), -1, &received),
               CaptureReceive::datagram);
-    EXPECT_EQ(length, 0);
+    EXPECT_EQ(received.length, 0);
 
     Capture* capture = nullptr;
     CaptureReport report{};
