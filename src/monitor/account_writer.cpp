@@ -89,7 +89,9 @@ bool open_saved_capture(AccountWriter* writer, const char* path) {
         return false;
     }
     writer->save_path = path;
-    return true;
+    // Its file header now: a file saved from an idle interface is a capture
+    // of nothing, not an empty file.
+    return flush_save_file(&writer->save) || cannot_write_saved_capture(writer);
 }
 
 bool write_account(AccountWriter* writer, const PacketBuffer& packet, const Datagram& datagram,

@@ -15,6 +15,7 @@
 #include "monitor/datagram_source.hpp"
 #include "monitor/receive_loop.hpp"
 #include "net/address.hpp"
+#include "net/link_frame.hpp"
 #include "platform/capture.hpp"
 #include "platform/host.hpp"
 #include "platform/process.hpp"
@@ -53,6 +54,19 @@ void report_capture_failure(CaptureOpen step, const CaptureReport& report,
     } else {
         report_failure_on(console, "%s: %s", what, report.reason);
     }
+}
+
+// Becomes the user asked for (or the one who started the monitor through
+// sudo) without any capability; false, after a line saying why, when that
+// cannot be done.
+bool give_up_privileges(const MonitorOptions& options, const Console& console) {
+    char reason[512];
+    if (!platform_drop_privileges(options.user_name[0] != '\0' ? options.user_name : nullptr,
+                                  reason, sizeof reason)) {
+        report_failure_on(console, "cannot give up privileges: %s", reason);
+        return false;
+    }
+    return true;
 }
 
 // The accounts, the log's buffer among them: one for the run.
@@ -110,16 +124,29 @@ MonitorResult run_monitor(int argc, char** argv, ConsoleEncoding encoding) {
     }
     const char* program = argc >= 1 && argv[0] != nullptr ? argv[0] : "pktwatch";
 
-    // A stored capture takes the place of the interface: no socket, and so
-    // no privilege to start with.
+    // The capture is all that needs privileges: they are given up once it is
+    // open, before anything else, the log file included, is touched. A
+    // stored capture takes the place of the interface: no socket, so they are
+    // given up first, and the file is read as the user the monitor becomes.
     CaptureFileReader file{};
     Capture* capture = nullptr;
     DatagramSource source{};
     const bool reading = options.read_path[0] != '\0';
     if (reading) {
+        if (!give_up_privileges(options, console)) {
+            return monitor_failed;
+        }
         char reason[512];
         if (!open_capture_file(&file, options.read_path, reason, sizeof reason)) {
             report_failure_on(console, "%s: %s", options.read_path, reason);
+            return monitor_failed;
+        }
+        if (!link_type_supported(file.link_type)) {
+            report_failure_on(console,
+                              "%s: link type %d is not one this program takes apart (raw IPv4, "
+                              "Ethernet, Linux cooked capture, BSD loopback)",
+                              options.read_path, file.link_type);
+            close_capture_file(&file);
             return monitor_failed;
         }
         source = file_source(&file);
@@ -135,16 +162,9 @@ MonitorResult run_monitor(int argc, char** argv, ConsoleEncoding encoding) {
             report_note_on(console, "%s", report.note);
         }
         source = live_source(capture);
-    }
-    // The capture is all that needed privileges: they are given up before
-    // anything else, the log file included, is touched.
-    char reason[512];
-    if (!platform_drop_privileges(options.user_name[0] != '\0' ? options.user_name : nullptr,
-                                  reason, sizeof reason)) {
-        report_failure_on(console, "cannot give up privileges: %s", reason);
-        return monitor_failed;
-    }
-    if (!reading) {
+        if (!give_up_privileges(options, console)) {
+            return monitor_failed;
+        }
         std::fputs("Listen start...\n\n", stdout);
     }
 

@@ -59,6 +59,9 @@ TEST(CaptureFileEndToEnd, OptionsShowTheirPortsLiveAndTheSavedFileRendersTheSame
     e2e::Monitor live = e2e::start_monitor(
         dir, {"-p", "80", "-f", live_log, "--save", saved, "--count", "2", "127.0.0.1"});
     ASSERT_TRUE(e2e::wait_for_listening(live)) << e2e::read_file(live.err_path);
+    // The saved file has its header (24 bytes) before any datagram came.
+    ASSERT_TRUE(e2e::wait_for_size(saved, 24)) << e2e::read_file(live.err_path);
+    EXPECT_EQ(std::filesystem::file_size(saved), 24u);
     std::vector<int> holds;
     e2e::hold_destinations(holds, {shown[0], shown[1], other});
     e2e::send_datagrams({shown[0], other, shown[1]});
@@ -94,6 +97,23 @@ TEST(CaptureFileEndToEnd, OptionsShowTheirPortsLiveAndTheSavedFileRendersTheSame
     } else {
         std::printf("tcpdump is not installed: the outside reader's check is skipped\n");
     }
+    std::filesystem::remove_all(dir);
+}
+
+// A capture file of a link type the program does not take apart: one line
+// naming the file and the link type, status 255 (not a silent end).
+TEST(CaptureFileEndToEnd, UnsupportedLinkTypeEndsWithALineAndStatus255) {
+    const std::string dir = e2e::make_temp_dir();
+    const std::string file = dir + "/other.pcap";
+    // A pcap file header (little-endian, version 2.4) of link type 147.
+    const unsigned char header[24] = {0xD4, 0xC3, 0xB2, 0xA1, 2, 0, 4, 0, 0,   0, 0, 0,
+                                      0,    0,    0,    0,    0, 0, 1, 0, 147, 0, 0, 0};
+    e2e::write_file(file, std::string(reinterpret_cast<const char*>(header), sizeof header));
+    e2e::Monitor reading = e2e::start_monitor(dir, {"--read", file});
+    EXPECT_EQ(e2e::exit_code(e2e::wait_for_exit(reading)), 255);
+    const std::string err = e2e::read_file(reading.err_path);
+    EXPECT_EQ(err.rfind("pktwatch: " + file + ": link type 147 is not one", 0), 0u) << err;
+    EXPECT_EQ(std::count(err.begin(), err.end(), '\n'), 1) << err;
     std::filesystem::remove_all(dir);
 }
 

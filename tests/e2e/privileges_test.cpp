@@ -97,6 +97,43 @@ TEST_F(PrivilegesTest, CapturesAsTheSudoUserWithoutCapabilities) {
     }
 }
 
+// A capture file is read as the user the monitor becomes: through sudo, a
+// file only root may read is refused; as root it is read.
+TEST_F(PrivilegesTest, ACaptureFileIsReadAsTheUserTheMonitorBecomes) {
+    if (geteuid() != 0) {
+        GTEST_SKIP() << "not running as root: there is no user to become";
+    }
+    const std::string file = dir + "/root-only.pcap";
+    // A pcap file header of raw IPv4 records (LINKTYPE_IPV4), and no record.
+    const unsigned char header[24] = {0xD4, 0xC3, 0xB2, 0xA1, 2, 0, 4, 0, 0,   0, 0, 0,
+                                      0,    0,    0,    0,    0, 0, 1, 0, 228, 0, 0, 0};
+    e2e::write_file(file, std::string(reinterpret_cast<const char*>(header), sizeof header));
+    ASSERT_EQ(chmod(file.c_str(), 0600), 0);
+    const std::string nobody = std::to_string(nobody_uid());
+    const struct {
+        const char* name;
+        std::vector<std::string> environment;
+        int status;
+        std::string err_start;
+    } cases[] = {
+        {"through_sudo",
+         {"SUDO_UID=" + nobody, "SUDO_GID=" + nobody},
+         255,
+         "pktwatch: " + file + ": "},
+        {"as_root", {}, 0, "pktwatch: 0 datagrams received"},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.name);
+        start(c.environment, {"--read", file});
+        EXPECT_EQ(e2e::exit_code(e2e::wait_for_exit(monitor)), c.status);
+        const std::string err = e2e::read_file(monitor.err_path);
+        EXPECT_EQ(err.rfind(c.err_start, 0), 0u) << err;
+        if (c.status != 0) {
+            EXPECT_NE(err.find(std::strerror(EACCES)), std::string::npos) << err;
+        }
+    }
+}
+
 // An ordinary user given only cap_net_raw on the executable keeps none of it.
 TEST_F(PrivilegesTest, FileCapabilityIsGivenUp) {
     E2E_SKIP_UNLESS_CAPTURE_WORKS();
