@@ -3,6 +3,7 @@
 
 #include <cerrno>
 #include <cstring>
+#include <iterator>
 
 #include "console/failure.hpp"
 #include "console/messages.hpp"
@@ -62,13 +63,21 @@ void start_accounts(AccountWriter* writer, const MonitorOptions& options, const 
     writer->held_since_ns = 0;
     writer->clock = LocalClock{};
     writer->written = 0;
+    writer->in_use_count = 0;
+}
+
+void keep_outputs_from(AccountWriter* writer, FileIdentity identity, const char* what) {
+    if (writer->in_use_count < static_cast<int>(std::size(writer->in_use))) {
+        writer->in_use[writer->in_use_count++] = FileInUse{identity, what};
+    }
 }
 
 bool open_log(AccountWriter* writer, const char* path, const MonitorOptions& options) {
     // Seen before the open, which waits for a reader on a FIFO.
     std::fflush(writer->console.stream);
     char reason[512];
-    std::FILE* log = platform_open_output_file(path, reason, sizeof reason);
+    std::FILE* log = platform_open_output_file(path, writer->in_use, writer->in_use_count, reason,
+                                               sizeof reason);
     if (log == nullptr) {
         console_text(writer->console, msg_log_open_failed);
         report_failure_on(writer->console, "log file %s: %s", path, reason);
@@ -77,13 +86,15 @@ bool open_log(AccountWriter* writer, const char* path, const MonitorOptions& opt
     std::setvbuf(log, writer->log_buffer, _IOFBF, sizeof writer->log_buffer);
     writer->stream = log;
     writer->log_path = path;
+    keep_outputs_from(writer, platform_stream_identity(log), "the log");
     print_options(log, options);
     return write_out_stream(writer);
 }
 
 bool open_saved_capture(AccountWriter* writer, const char* path) {
     char reason[512];
-    std::FILE* file = platform_open_output_file(path, reason, sizeof reason);
+    std::FILE* file = platform_open_output_file(path, writer->in_use, writer->in_use_count, reason,
+                                                sizeof reason);
     if (file == nullptr || !open_save_file(&writer->save, file, reason, sizeof reason)) {
         report_failure_on(writer->console, "capture file %s: %s", path, reason);
         return false;

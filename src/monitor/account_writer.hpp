@@ -16,6 +16,7 @@
 #include "monitor/datagram_source.hpp"
 #include "monitor/local_clock.hpp"
 #include "net/packet.hpp"
+#include "platform/output_file.hpp"
 
 // The buffer of the log and of standard output: larger than the longest
 // account (the detail view with the dump of a 2000-byte datagram, under
@@ -40,12 +41,18 @@ struct AccountWriter {
     std::int64_t held_since_ns;  // ...the oldest since this clock reading
     LocalClock clock;
     std::uint64_t written;  // accounts written
+    FileInUse in_use[2];    // files an output must not be: the input, the log
+    int in_use_count;
     char log_buffer[account_buffer_size];
 };
 
 // The accounts of `options`'s views, to the console's stream until a log is
 // opened.
 void start_accounts(AccountWriter* writer, const MonitorOptions& options, const Console& console);
+
+// Keeps the outputs from being the file `identity` (`what` says which it is):
+// the capture file being read.
+void keep_outputs_from(AccountWriter* writer, FileIdentity identity, const char* what);
 
 // Opens the log (`path` must stay valid for the run) and writes the options
 // report into it. False, after the lines saying why, when it cannot be

@@ -18,6 +18,7 @@
 #include "net/link_frame.hpp"
 #include "platform/capture.hpp"
 #include "platform/host.hpp"
+#include "platform/output_file.hpp"
 #include "platform/process.hpp"
 
 namespace {
@@ -169,6 +170,10 @@ MonitorResult run_monitor(int argc, char** argv, ConsoleEncoding encoding) {
     }
 
     start_accounts(&writer, options, console);
+    if (reading) {
+        keep_outputs_from(&writer, platform_file_identity(options.read_path),
+                          "the capture file being read");
+    }
     if ((options.log_path[0] != '\0' && !open_log(&writer, options.log_path, options)) ||
         (options.save_path[0] != '\0' && !open_saved_capture(&writer, options.save_path)) ||
         !write_out_accounts(&writer)) {

@@ -117,6 +117,44 @@ TEST(CaptureFileEndToEnd, UnsupportedLinkTypeEndsWithALineAndStatus255) {
     std::filesystem::remove_all(dir);
 }
 
+// An output is never the file being read, nor the other output: the monitor
+// refuses it with one line, status 255, and leaves that file as it was.
+TEST(CaptureFileEndToEnd, AnOutputThatIsAnInputOrTheOtherOutputIsRefused) {
+    const std::string dir = e2e::make_temp_dir();
+    const std::string input = dir + "/input.pcap";
+    const std::string log = dir + "/pktwatch.log";
+    // A pcap file header of raw IPv4 records (LINKTYPE_IPV4), and no record.
+    const unsigned char header[24] = {0xD4, 0xC3, 0xB2, 0xA1, 2, 0, 4, 0, 0,   0, 0, 0,
+                                      0,    0,    0,    0,    0, 0, 1, 0, 228, 0, 0, 0};
+    const std::string capture(reinterpret_cast<const char*>(header), sizeof header);
+    const struct {
+        const char* name;
+        std::vector<std::string> arguments;
+        std::string line;
+    } cases[] = {
+        {"log_is_the_input",
+         {"-f", dir + "/./input.pcap", "--read", input},
+         "log file " + dir + "/./input.pcap: is the capture file being read as well"},
+        {"save_is_the_input",
+         {"--save", input, "--read", input},
+         "capture file " + input + ": is the capture file being read as well"},
+        {"save_is_the_log",
+         {"-f", log, "--save", log, "--read", input},
+         "capture file " + log + ": is the log as well"},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.name);
+        e2e::write_file(input, capture);
+        e2e::Monitor monitor = e2e::start_monitor(dir, c.arguments);
+        EXPECT_EQ(e2e::exit_code(e2e::wait_for_exit(monitor)), 255);
+        EXPECT_EQ(e2e::read_file(monitor.err_path), "pktwatch: " + c.line + "; it is left alone\n");
+        EXPECT_EQ(e2e::read_file(input), capture);
+    }
+    // The log that was opened keeps its options report, not a capture.
+    EXPECT_EQ(e2e::read_file(log).rfind("OPTIONS\n", 0), 0u);
+    std::filesystem::remove_all(dir);
+}
+
 // A capture file that cannot be read: one line naming it, status 255.
 TEST(CaptureFileEndToEnd, MissingFileEndsWithItsNameAndStatus255) {
     const std::string dir = e2e::make_temp_dir();

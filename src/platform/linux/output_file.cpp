@@ -57,9 +57,52 @@ std::FILE* refuse_foreign(int descriptor, uid_t owner, char* reason, std::size_t
     return refuse(descriptor, reason, size, text);
 }
 
+FileIdentity identity_of(const struct stat& info) {
+    return S_ISREG(info.st_mode) ? FileIdentity{true, static_cast<std::uint64_t>(info.st_dev),
+                                                static_cast<std::uint64_t>(info.st_ino)}
+                                 : FileIdentity{false, 0, 0};
+}
+
+// The first of `in_use` that `descriptor` is, or nullptr.
+const FileInUse* file_in_use(int descriptor, const FileInUse* in_use, int count) {
+    struct stat info {};
+    if (fstat(descriptor, &info) != 0) {
+        return nullptr;
+    }
+    const FileIdentity identity = identity_of(info);
+    for (int i = 0; i < count && identity.known; ++i) {
+        if (in_use[i].identity.known && in_use[i].identity.device == identity.device &&
+            in_use[i].identity.inode == identity.inode) {
+            return &in_use[i];
+        }
+    }
+    return nullptr;
+}
+
+std::FILE* refuse_in_use(int descriptor, const FileInUse& in_use, char* reason, std::size_t size) {
+    char text[160];
+    std::snprintf(text, sizeof text, "is %s as well; it is left alone", in_use.what);
+    return refuse(descriptor, reason, size, text);
+}
+
 }  // namespace
 
-std::FILE* platform_open_output_file(const char* path, char* reason, std::size_t size) {
+FileIdentity platform_file_identity(const char* path) {
+    struct stat info {};
+    const bool found =
+        std::strcmp(path, "-") == 0 ? fstat(STDIN_FILENO, &info) == 0 : stat(path, &info) == 0;
+    return found ? identity_of(info) : FileIdentity{false, 0, 0};
+}
+
+FileIdentity platform_stream_identity(std::FILE* stream) {
+    struct stat info {};
+    const int descriptor = fileno(stream);
+    return descriptor >= 0 && fstat(descriptor, &info) == 0 ? identity_of(info)
+                                                            : FileIdentity{false, 0, 0};
+}
+
+std::FILE* platform_open_output_file(const char* path, const FileInUse* in_use, int count,
+                                     char* reason, std::size_t size) {
     const int own = own_descriptor(path);
     int descriptor = -1;
     if (own >= 0) {
@@ -67,6 +110,9 @@ std::FILE* platform_open_output_file(const char* path, char* reason, std::size_t
         descriptor = fcntl(own, F_DUPFD_CLOEXEC, 3);
         if (descriptor < 0) {
             return refuse(-1, reason, size, std::strerror(errno));
+        }
+        if (const FileInUse* used = file_in_use(descriptor, in_use, count); used != nullptr) {
+            return refuse_in_use(descriptor, *used, reason, size);
         }
     } else {
         // Not truncated yet: a file that is refused must be left as it was.
@@ -103,6 +149,10 @@ std::FILE* platform_open_output_file(const char* path, char* reason, std::size_t
         // be the monitor's user's own.
         if ((S_ISREG(info.st_mode) || S_ISFIFO(info.st_mode)) && info.st_uid != geteuid()) {
             return refuse_foreign(descriptor, info.st_uid, reason, size);
+        }
+        // Never truncated when it is an input, or the other output.
+        if (const FileInUse* used = file_in_use(descriptor, in_use, count); used != nullptr) {
+            return refuse_in_use(descriptor, *used, reason, size);
         }
         if (S_ISREG(info.st_mode) && ftruncate(descriptor, 0) != 0) {
             return refuse(descriptor, reason, size, std::strerror(errno));
