@@ -210,6 +210,27 @@ TEST_F(PrivilegesTest, PlantedLogFilesAreRefusedAndLeftAlone) {
     }
 }
 
+// Nor is a symbolic link among the folders of the name: through a link to a
+// folder, planted by another user in a world-writable one, a monitor run as
+// root would truncate a file of root's that no owner check stops.
+TEST_F(PrivilegesTest, ALinkAmongTheLogsFoldersIsNotFollowed) {
+    E2E_SKIP_UNLESS_CAPTURE_WORKS();
+    const std::string kept = "root's own text\n";
+    const std::string elsewhere = dir + "/elsewhere";
+    ASSERT_EQ(mkdir(elsewhere.c_str(), 0755), 0);
+    e2e::write_file(elsewhere + "/target", kept);
+    const std::string planted = dir + "/planted";
+    ASSERT_EQ(symlink(elsewhere.c_str(), planted.c_str()), 0);
+    ASSERT_EQ(lchown(planted.c_str(), nobody_uid(), nobody_uid()), 0);
+    const std::string path = planted + "/target";
+    start({}, {"-f", path, "127.0.0.1"});
+    EXPECT_EQ(e2e::exit_code(e2e::wait_for_exit(monitor)), 255);
+    EXPECT_EQ(e2e::read_file(monitor.err_path),
+              "pktwatch: log file " + path + ": " + planted +
+                  " is a symbolic link; it is not followed, give the file's own name\n");
+    EXPECT_EQ(e2e::read_file(elsewhere + "/target"), kept);
+}
+
 // The monitor's own FIFO is written once a reader comes, and the console says
 // "Listen start..." before the monitor waits for one.
 TEST_F(PrivilegesTest, OwnFifoIsWritten) {
