@@ -73,6 +73,37 @@ bool give_up_privileges(const MonitorOptions& options, const Console& console) {
 // The accounts, the log's buffer among them: one for the run.
 AccountWriter writer;
 
+// With the source open: gives up the privileges (a live capture needed them
+// to open), opens the outputs, and runs the receive loop; how it ended.
+LoopEnd watch(DatagramSource* source, const MonitorOptions& options, const Console& console,
+              bool reading) {
+    if (!reading) {
+        if (!give_up_privileges(options, console)) {
+            return LoopEnd{true, 0};
+        }
+        std::fputs("Listen start...\n\n", stdout);
+    }
+    start_accounts(&writer, options, console);
+    if (reading) {
+        keep_outputs_from(&writer, platform_file_identity(options.read_path),
+                          "the capture file being read");
+    }
+    if ((options.log_path[0] != '\0' && !open_log(&writer, options.log_path, options)) ||
+        (options.save_path[0] != '\0' && !open_saved_capture(&writer, options.save_path)) ||
+        !write_out_accounts(&writer)) {
+        close_saved_capture(&writer);
+        return LoopEnd{true, 0};
+    }
+    std::fflush(stdout);
+
+    platform_catch_stop_signals();
+    LoopEnd end = run_receive_loop(source, options, &writer, platform_stream_kind(stdout));
+    if (!close_saved_capture(&writer)) {
+        end.failed = true;
+    }
+    return end;
+}
+
 }  // namespace
 
 bool start_winsock(NetworkStart* start, ConsoleEncoding encoding) {
@@ -163,34 +194,17 @@ MonitorResult run_monitor(int argc, char** argv, ConsoleEncoding encoding) {
             report_note_on(console, "%s", report.note);
         }
         source = live_source(capture);
-        if (!give_up_privileges(options, console)) {
-            return monitor_failed;
-        }
-        std::fputs("Listen start...\n\n", stdout);
     }
 
-    start_accounts(&writer, options, console);
-    if (reading) {
-        keep_outputs_from(&writer, platform_file_identity(options.read_path),
-                          "the capture file being read");
-    }
-    if ((options.log_path[0] != '\0' && !open_log(&writer, options.log_path, options)) ||
-        (options.save_path[0] != '\0' && !open_saved_capture(&writer, options.save_path)) ||
-        !write_out_accounts(&writer)) {
-        return monitor_failed;
-    }
-    std::fflush(stdout);
-
-    platform_catch_stop_signals();
-    const LoopEnd end = run_receive_loop(&source, options, &writer, platform_stream_kind(stdout));
+    // From here the capture or the file is open: every way out closes it.
+    const LoopEnd end = watch(&source, options, console, reading);
     if (reading) {
         close_capture_file(&file);
     } else {
         platform_close_capture(capture);
     }
-    const bool closed = close_saved_capture(&writer);
     if (end.signal != 0) {
         platform_end_by_signal(end.signal);
     }
-    return closed && !end.failed ? monitor_ended : monitor_failed;
+    return end.failed ? monitor_failed : monitor_ended;
 }
