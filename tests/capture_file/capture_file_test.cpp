@@ -5,6 +5,7 @@
 
 #include <gtest/gtest.h>
 
+#include <cerrno>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
@@ -328,8 +329,8 @@ TEST_F(CaptureFileTest, NamesTheRecordOfACutOrCorruptFile) {
         EXPECT_EQ(got.error.rfind(c.error, 0), 0u) << c.name << ": " << got.error;
         EXPECT_EQ(got.results, c.error[0] == 'r' ? "d" : "") << c.name;
     }
-    EXPECT_EQ(read_all(dir + "/missing").error.rfind("open: " + dir + "/missing: No such file", 0),
-              0u);
+    // The caller names the file; the reason does not name it again.
+    EXPECT_EQ(read_all(dir + "/missing").error, std::string("open: ") + std::strerror(ENOENT));
 }
 
 // Saved datagrams read back as they were, and tcpdump reads the file cleanly.
