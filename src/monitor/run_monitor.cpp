@@ -63,6 +63,15 @@ void report_capture_failure(CaptureOpen step, const CaptureReport& report,
     }
 }
 
+// Closes what the datagrams came from: the capture file or the capture.
+void close_source(bool reading, CaptureFileReader* file, Capture* capture) {
+    if (reading) {
+        close_capture_file(file);
+    } else {
+        platform_close_capture(capture);
+    }
+}
+
 // The accounts, the log's buffer among them: one for the run.
 AccountWriter writer;
 
@@ -150,6 +159,7 @@ MonitorResult run_monitor(int argc, char** argv, ConsoleEncoding encoding) {
     if (!platform_drop_privileges(options.user_name[0] != '\0' ? options.user_name : nullptr,
                                   reason, sizeof reason)) {
         report_failure_on(console, "cannot give up privileges: %s", reason);
+        close_source(reading, &file, capture);
         return monitor_failed;
     }
     if (!reading) {
@@ -160,17 +170,14 @@ MonitorResult run_monitor(int argc, char** argv, ConsoleEncoding encoding) {
     if ((options.log_path[0] != '\0' && !open_log(&writer, options.log_path, options)) ||
         (options.save_path[0] != '\0' && !open_saved_capture(&writer, options.save_path)) ||
         !write_out_accounts(&writer)) {
+        close_source(reading, &file, capture);
         return monitor_failed;
     }
     std::fflush(stdout);
 
     platform_catch_stop_signals();
     const LoopEnd end = run_receive_loop(&source, options, &writer, platform_stream_kind(stdout));
-    if (reading) {
-        close_capture_file(&file);
-    } else {
-        platform_close_capture(capture);
-    }
+    close_source(reading, &file, capture);
     const bool closed = close_saved_capture(&writer);
     if (end.signal != 0) {
         platform_end_by_signal(end.signal);
