@@ -18,3 +18,9 @@ int fuzz_command_line_one(const std::uint8_t* data, std::size_t size);
 // run_setup_dialogue. Input: one byte choosing the fake local addresses and
 // the console encoding, then the bytes of standard input.
 int fuzz_dialogue_one(const std::uint8_t* data, std::size_t size);
+
+// A capture file read from memory, the receive loop over it and its saved
+// datagrams read back. Input: one byte choosing the magic number put before
+// the rest, the views and the filters, then the file. Does nothing in a build
+// without libpcap.
+int fuzz_capture_file_one(const std::uint8_t* data, std::size_t size);

@@ -12,7 +12,7 @@ set -eu
 seconds=${1:-20}
 root=$(cd "$(dirname "$0")/.." && pwd)
 build="$root/build-fuzz"
-targets="fuzz_render fuzz_command_line fuzz_dialogue fuzz_prefilter"
+targets="fuzz_render fuzz_command_line fuzz_dialogue fuzz_prefilter fuzz_capture_file"
 
 runtime_present() {
     command -v clang >/dev/null 2>&1 && command -v clang++ >/dev/null 2>&1 &&

@@ -30,8 +30,16 @@ struct CaptureFileReader {
 
 // Opens a pcap or pcapng file ("-" is standard input, as libpcap has it).
 // Time stamps are read to the nanosecond. On failure (missing, unreadable, not
-// a capture file) returns false with libpcap's reason.
+// a capture file) returns false with the reason, which does not name the file:
+// the caller's line does.
 bool open_capture_file(CaptureFileReader* reader, const char* path, char* reason, std::size_t size);
+
+// The same on `file`, already opened for reading by the caller and at the
+// start of the capture; `name` stands for it in messages. The file belongs to
+// the reader from this call on, whatever its result: close_capture_file
+// closes it, and a failure has closed it already (standard input excepted).
+bool open_capture_stream(CaptureFileReader* reader, std::FILE* file, const char* name, char* reason,
+                         std::size_t size);
 
 enum class CaptureFileRead {
     datagram,  // `packet` and `stamp` hold the next datagram

@@ -5,6 +5,7 @@
 #include <pcap/pcap.h>
 
 #include <algorithm>
+#include <cerrno>
 #include <cstdio>
 #include <cstring>
 
@@ -45,6 +46,15 @@ WallClock record_stamp(const timeval& ts) {
     return WallClock{seconds, static_cast<std::int32_t>(rest)};
 }
 
+// A reader with nothing read, for the file `name`.
+void start_reader(CaptureFileReader* reader, const char* name) {
+    reader->handle = nullptr;
+    reader->link_type = 0;
+    reader->record = 0;
+    reader->original_length = 0;
+    std::snprintf(reader->path, sizeof reader->path, "%s", name);
+}
+
 // True while the save file has had no write error.
 bool save_file_good(const CaptureFileWriter* writer) {
     return std::ferror(pcap_dump_file(dumper_of(writer))) == 0;
@@ -56,16 +66,31 @@ bool capture_files_supported() {
     return true;
 }
 
+// The file is opened here rather than by libpcap, whose reason for a file it
+// cannot open names the file again after the caller's line has.
 bool open_capture_file(CaptureFileReader* reader, const char* path, char* reason,
                        std::size_t size) {
-    reader->handle = nullptr;
-    reader->link_type = 0;
-    reader->record = 0;
-    reader->original_length = 0;
-    std::snprintf(reader->path, sizeof reader->path, "%s", path);
+    const bool standard_input = std::strcmp(path, "-") == 0;
+    std::FILE* file = standard_input ? stdin : std::fopen(path, "rb");
+    if (file == nullptr) {
+        const int error = errno;
+        start_reader(reader, path);
+        give_reason(reason, size, std::strerror(error));
+        return false;
+    }
+    return open_capture_stream(reader, file, path, reason, size);
+}
+
+bool open_capture_stream(CaptureFileReader* reader, std::FILE* file, const char* name, char* reason,
+                         std::size_t size) {
+    start_reader(reader, name);
     char error[PCAP_ERRBUF_SIZE] = {};
-    pcap_t* p = pcap_open_offline_with_tstamp_precision(path, PCAP_TSTAMP_PRECISION_NANO, error);
+    pcap_t* p = pcap_fopen_offline_with_tstamp_precision(file, PCAP_TSTAMP_PRECISION_NANO, error);
     if (p == nullptr) {
+        // libpcap closes the file with the handle, but not one it refused.
+        if (file != stdin) {
+            std::fclose(file);
+        }
         give_reason(reason, size, error);
         return false;
     }

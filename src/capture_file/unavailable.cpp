@@ -31,6 +31,14 @@ bool open_capture_file(CaptureFileReader* reader, const char* path, char* reason
     return false;
 }
 
+bool open_capture_stream(CaptureFileReader* reader, std::FILE* file, const char* name, char* reason,
+                         std::size_t size) {
+    if (file != nullptr && file != stdin) {
+        std::fclose(file);
+    }
+    return open_capture_file(reader, name, reason, size);
+}
+
 CaptureFileRead read_capture_file(CaptureFileReader*, PacketBuffer*, WallClock*, char* reason,
                                   std::size_t size) {
     give_reason(reason, size);

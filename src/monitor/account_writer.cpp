@@ -95,7 +95,16 @@ bool open_saved_capture(AccountWriter* writer, const char* path) {
     char reason[512];
     std::FILE* file = platform_open_output_file(path, writer->in_use, writer->in_use_count, reason,
                                                 sizeof reason);
-    if (file == nullptr || !open_save_file(&writer->save, file, reason, sizeof reason)) {
+    if (file == nullptr) {
+        report_failure_on(writer->console, "capture file %s: %s", path, reason);
+        return false;
+    }
+    return open_saved_capture_on(writer, file, path);
+}
+
+bool open_saved_capture_on(AccountWriter* writer, std::FILE* file, const char* path) {
+    char reason[512];
+    if (!open_save_file(&writer->save, file, reason, sizeof reason)) {
         report_failure_on(writer->console, "capture file %s: %s", path, reason);
         return false;
     }

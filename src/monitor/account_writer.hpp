@@ -63,6 +63,11 @@ bool open_log(AccountWriter* writer, const char* path, const MonitorOptions& opt
 // saying why, when it cannot be.
 bool open_saved_capture(AccountWriter* writer, const char* path);
 
+// The same on `file`, already open for writing, which belongs to the writer
+// from this call on, whatever the result (open_save_file); `path` names it in
+// the lines and must stay valid for the run.
+bool open_saved_capture_on(AccountWriter* writer, std::FILE* file, const char* path);
+
 // Writes the account of one shown datagram, taken at `now_ns`, and keeps the
 // datagram in the saved capture. False, after a line saying why, when it
 // could not be written.

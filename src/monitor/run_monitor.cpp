@@ -17,6 +17,7 @@
 #include "net/address.hpp"
 #include "net/link_frame.hpp"
 #include "platform/capture.hpp"
+#include "platform/console.hpp"
 #include "platform/host.hpp"
 #include "platform/output_file.hpp"
 #include "platform/process.hpp"
@@ -33,6 +34,13 @@ void report_capture_failure(CaptureOpen step, const CaptureReport& report,
     switch (step) {
         case CaptureOpen::socket_failed:
             std::fputs("::socket() failed.", stdout);
+            // The line keeps no line end on standard output; where standard
+            // error shows on the same terminal, the reason starts a line of
+            // its own there.
+            if (platform_same_terminal(stdout, console.errors)) {
+                std::fflush(stdout);
+                std::fputc('\n', console.errors);
+            }
             std::snprintf(what, sizeof what, "cannot open the capture socket");
             break;
         case CaptureOpen::bind_failed: {

@@ -75,6 +75,7 @@ LinkFrameStart after_loopback(const std::uint8_t* frame, std::size_t length, boo
     return datagram_at(loopback_header_size, length);
 }
 
+// Raw IP: the version in the datagram's first byte tells IPv4 from IPv6.
 LinkFrameStart raw_datagram(const std::uint8_t* frame, std::size_t length) {
     if (!within(0, 1, length) || frame[0] >> 4 != 4) {
         return skip(LinkFrameKind::not_ipv4);
@@ -116,8 +117,13 @@ LinkFrameStart ipv4_frame_start(int link_type, const std::uint8_t* frame, std::s
         case link_type::raw_ip:
         case link_type::raw_ip_bsdos:
         case link_type::raw_ip_file:
-        case link_type::ipv4:
             return raw_datagram(frame, length);
+        case link_type::ipv4:
+            // The link type says IPv4, as the EtherType did for the live
+            // capture this may have been saved from: the first byte is not
+            // asked again, so a datagram shown live reads back whatever its
+            // version field holds.
+            return datagram_at(0, length);
         default:
             return skip(LinkFrameKind::unsupported_link);
     }

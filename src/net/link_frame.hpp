@@ -10,12 +10,12 @@
 namespace link_type {
 inline constexpr int bsd_loopback = 0;    // DLT_NULL: 4-byte family, writer's byte order
 inline constexpr int ethernet = 1;        // DLT_EN10MB, with any 802.1Q / 802.1ad tags
-inline constexpr int raw_ip = 12;         // DLT_RAW (LINKTYPE_RAW 101 reads as this)
+inline constexpr int raw_ip = 12;         // DLT_RAW, IPv4 or IPv6 by the version nibble
 inline constexpr int raw_ip_bsdos = 14;   // DLT_RAW as BSD/OS numbered it
 inline constexpr int raw_ip_file = 101;   // LINKTYPE_RAW, as the file holds it
 inline constexpr int openbsd_loop = 108;  // DLT_LOOP: 4-byte family, network byte order
 inline constexpr int linux_sll = 113;     // DLT_LINUX_SLL: 16-byte cooked header
-inline constexpr int ipv4 = 228;          // DLT_IPV4: the datagram itself
+inline constexpr int ipv4 = 228;          // DLT_IPV4: an IPv4 datagram, whatever its first byte
 inline constexpr int linux_sll2 = 276;    // DLT_LINUX_SLL2: 20-byte cooked header
 }  // namespace link_type
 

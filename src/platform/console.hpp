@@ -19,6 +19,12 @@ ConsoleEncoding platform_console_init();
 // when the stream wants plain encoded bytes, so the caller writes them.
 bool platform_write_console_text(std::FILE* stream, const char* utf8, std::size_t length);
 
+// True when `first` and `second` write to the same terminal, so that a line
+// one of them leaves without its end runs on into what the other writes next.
+// False for files, pipes and the null device, and where the platform cannot
+// tell.
+bool platform_same_terminal(std::FILE* first, std::FILE* second);
+
 // How many bytes `stream` takes now without making the program wait: 0 for a
 // slow terminal or a pipe nobody reads, stream_room_unlimited for a file (and
 // where the platform cannot tell, or the stream is in error, so that the write

@@ -5,11 +5,13 @@
 
 #include <gtest/gtest.h>
 
+#include <cerrno>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
 #include <filesystem>
 #include <fstream>
+#include <iterator>
 #include <sstream>
 #include <string>
 #include <vector>
@@ -210,7 +212,7 @@ struct LinkCase {
 TEST_F(CaptureFileTest, ReadsTheDatagramsOfEveryLinkType) {
     const LinkCase cases[] = {
         {"raw", 101, 12, {}, ipv6_start},
-        {"ipv4", 228, 228, {}, ipv6_start},
+        {"ipv4", 228, 228, {}, {}},
         {"ethernet", 1, 1, ethernet_header(0x0800), join(ethernet_header(0x86DD), ipv6_start)},
         {"ethernet_8021q", 1, 1, join(Bytes(12, 0xAA), {0x81, 0x00, 0, 5, 0x08, 0x00}),
          join(ethernet_header(0x0806), datagram)},
@@ -327,14 +329,17 @@ TEST_F(CaptureFileTest, NamesTheRecordOfACutOrCorruptFile) {
         EXPECT_EQ(got.error.rfind(c.error, 0), 0u) << c.name << ": " << got.error;
         EXPECT_EQ(got.results, c.error[0] == 'r' ? "d" : "") << c.name;
     }
-    EXPECT_EQ(read_all(dir + "/missing").error.rfind("open: " + dir + "/missing: No such file", 0),
-              0u);
+    // The caller names the file; the reason does not name it again.
+    EXPECT_EQ(read_all(dir + "/missing").error, std::string("open: ") + std::strerror(ENOENT));
 }
 
 // Saved datagrams read back as they were, and tcpdump reads the file cleanly.
 TEST_F(CaptureFileTest, SavedDatagramsReadBack) {
     const std::string path = dir + "/saved.pcap";
     const Bytes long_datagram = udp_datagram(2100);
+    // Shown live because its EtherType said IPv4, whatever its version field.
+    Bytes version_6 = datagram;
+    version_6[0] = 0x65;
     const struct {
         Bytes bytes;
         std::uint32_t original_length;
@@ -343,6 +348,7 @@ TEST_F(CaptureFileTest, SavedDatagramsReadBack) {
         {datagram, 40, {first_second, 999999999}},
         {udp_datagram(300), 0, {first_second + 1, 5000}},
         {Bytes(long_datagram.begin(), long_datagram.begin() + 2000), 2100, {first_second + 2, 0}},
+        {version_6, 40, {first_second + 3, 0}},
     };
     CaptureFileWriter writer{};
     char reason[256] = {};
@@ -360,8 +366,9 @@ TEST_F(CaptureFileTest, SavedDatagramsReadBack) {
     const FileContents got = read_all(path);
     EXPECT_EQ(got.link_type, 228);
     EXPECT_EQ(got.error, "");
-    ASSERT_EQ(got.datagrams.size(), 3u);
-    for (std::size_t i = 0; i < 3; ++i) {
+    EXPECT_EQ(got.results, "dddd");
+    ASSERT_EQ(got.datagrams.size(), std::size(saved));
+    for (std::size_t i = 0; i < std::size(saved); ++i) {
         EXPECT_EQ(got.datagrams[i], saved[i].bytes) << i;
         EXPECT_EQ(got.original_lengths[i],
                   std::max<std::uint32_t>(saved[i].original_length,
@@ -386,7 +393,7 @@ TEST_F(CaptureFileTest, SavedDatagramsReadBack) {
     for (std::string line; std::getline(printed, line);) {
         lines.push_back(line);
     }
-    ASSERT_EQ(lines.size(), 3u) << printed.str();
+    ASSERT_EQ(lines.size(), std::size(saved)) << printed.str();
     EXPECT_NE(lines[0].find("127.0.0.1.12345 > 127.0.0.2.40000: UDP, length 12"), std::string::npos)
         << lines[0];
     // tcpdump names the file it reads on standard error; nothing else.

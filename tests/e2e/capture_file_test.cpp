@@ -5,6 +5,7 @@
 
 #include <sys/wait.h>
 
+#include <cerrno>
 #include <cstdlib>
 #include <filesystem>
 #include <string>
@@ -155,15 +156,33 @@ TEST(CaptureFileEndToEnd, AnOutputThatIsAnInputOrTheOtherOutputIsRefused) {
     std::filesystem::remove_all(dir);
 }
 
-// A capture file that cannot be read: one line naming it, status 255.
-TEST(CaptureFileEndToEnd, MissingFileEndsWithItsNameAndStatus255) {
+// A capture file that cannot be opened, to read or to save: one line that
+// names it once (the reason does not name it again), status 255.
+TEST(CaptureFileEndToEnd, FileThatCannotBeOpenedEndsWithItsNameOnceAndStatus255) {
     const std::string dir = e2e::make_temp_dir();
     const std::string missing = dir + "/missing.pcap";
-    e2e::Monitor reading = e2e::start_monitor(dir, {"--read", missing});
-    EXPECT_EQ(e2e::exit_code(e2e::wait_for_exit(reading)), 255);
-    const std::string err = e2e::read_file(reading.err_path);
-    EXPECT_EQ(err.rfind("pktwatch: " + missing + ": ", 0), 0u) << err;
-    EXPECT_EQ(std::count(err.begin(), err.end(), '\n'), 1) << err;
+    const std::string text = dir + "/notes.txt";
+    e2e::write_file(text, "not a capture\n");
+    // A pcap file header and no record: LINKTYPE_IPV4, little-endian.
+    const std::string empty = dir + "/empty.pcap";
+    e2e::write_file(empty, std::string("\xD4\xC3\xB2\xA1\x02\x00\x04\x00", 8) +
+                               std::string(8, '\0') + std::string("\xD0\x07\0\0\xE4\0\0\0", 8));
+    const std::string no_folder = dir + "/no-such-folder/saved.pcap";
+    const struct {
+        std::vector<std::string> arguments;
+        std::string err;
+    } cases[] = {
+        {{"--read", missing}, "pktwatch: " + missing + ": " + std::strerror(ENOENT) + "\n"},
+        {{"--read", text}, "pktwatch: " + text + ": unknown file format\n"},
+        {{"--read", empty, "--save", no_folder},
+         "pktwatch: capture file " + no_folder + ": " + std::strerror(ENOENT) + "\n"},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.err);
+        e2e::Monitor monitor = e2e::start_monitor(dir, c.arguments);
+        EXPECT_EQ(e2e::exit_code(e2e::wait_for_exit(monitor)), 255);
+        EXPECT_EQ(e2e::read_file(monitor.err_path), c.err);
+    }
     std::filesystem::remove_all(dir);
 }
 

@@ -1,6 +1,8 @@
 // What the end-to-end tests share, compiled once.
 #include "e2e_support.hpp"
 
+#include <poll.h>
+
 #include <algorithm>
 #include <cerrno>
 #include <cstdlib>
@@ -93,6 +95,48 @@ int count_of(const std::string& text, const std::string& needle) {
         ++found;
     }
     return found;
+}
+
+int open_terminal(std::string* device, std::string* why) {
+    const int terminal = posix_openpt(O_RDWR | O_NOCTTY);
+    if (terminal < 0 || fcntl(terminal, F_SETFD, FD_CLOEXEC) != 0 || grantpt(terminal) != 0 ||
+        unlockpt(terminal) != 0 || ptsname(terminal) == nullptr) {
+        *why = std::string("no pseudo-terminal here: ") + std::strerror(errno);
+        if (terminal >= 0) {
+            close(terminal);
+        }
+        return -1;
+    }
+    *device = ptsname(terminal);
+    return terminal;
+}
+
+std::string on_terminal(const std::string& text) {
+    std::string shown;
+    for (const char c : text) {
+        shown += c == '\n' ? "\r\n" : std::string(1, c);
+    }
+    return shown;
+}
+
+bool read_terminal_until(int terminal, const std::string& text, std::string& shown) {
+    const auto end = std::chrono::steady_clock::now() + deadline;
+    while (shown.size() < text.size() ||
+           shown.compare(shown.size() - text.size(), text.size(), text) != 0) {
+        if (std::chrono::steady_clock::now() >= end) {
+            return false;
+        }
+        pollfd ready{terminal, POLLIN, 0};
+        if (poll(&ready, 1, 50) == 1) {
+            char buffer[4096];
+            const ssize_t count = read(terminal, buffer, sizeof buffer);
+            if (count <= 0) {
+                return false;
+            }
+            shown.append(buffer, static_cast<std::size_t>(count));
+        }
+    }
+    return true;
 }
 
 Monitor start_process(const std::string& dir, const std::vector<std::string>& command,

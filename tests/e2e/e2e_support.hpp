@@ -77,6 +77,21 @@ bool wait_for_text(const std::string& path, const std::string& needle, int times
 
 int count_of(const std::string& text, const std::string& needle);
 
+// --- Terminals -----------------------------------------------------------------
+
+// The controlling end of a new pseudo-terminal, close-on-exec (a child that
+// held it would keep the terminal from hanging up), with the name of its
+// other end in `device`; -1, with the reason in `why`, when there is none.
+int open_terminal(std::string* device, std::string* why);
+
+// Text as a terminal shows it: each line feed becomes carriage return and
+// line feed.
+std::string on_terminal(const std::string& text);
+
+// Reads what the terminal shows into `shown` until it ends with `text`; false
+// at the deadline or when the terminal has nothing more to show.
+bool read_terminal_until(int terminal, const std::string& text, std::string& shown);
+
 // --- The monitor process -------------------------------------------------------
 
 struct Monitor {

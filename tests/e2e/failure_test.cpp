@@ -1,5 +1,6 @@
 // The ways the real monitor ends before or instead of monitoring: the exact
 // lines, on which stream, and the exit status.
+#include <cstdlib>
 #include <filesystem>
 
 #include "console/messages.hpp"
@@ -25,7 +26,31 @@ protected:
     std::string out() const { return e2e::read_file(monitor.out_path); }
     std::string err() const { return e2e::read_file(monitor.err_path); }
 
+    // The command that runs a copy of the monitor (one the ordinary user can
+    // be sure it may execute) with `arguments` as nobody, without
+    // privileges; empty, with the reason in `why`, where that cannot be done.
+    std::vector<std::string> as_ordinary_user(const std::vector<std::string>& arguments,
+                                              std::string* why) {
+        if (geteuid() != 0) {
+            *why = "not running as root: cannot switch to an ordinary user";
+            return {};
+        }
+        if (std::system("command -v setpriv >/dev/null 2>&1") != 0) {
+            *why = "setpriv is not installed";
+            return {};
+        }
+        program = dir + "/pktwatch";
+        std::filesystem::copy_file(PKTWATCH_EXE, program,
+                                   std::filesystem::copy_options::overwrite_existing);
+        chmod(program.c_str(), 0755);
+        std::vector<std::string> command{"setpriv", "--reuid=65534", "--regid=65534",
+                                         "--clear-groups", program};
+        command.insert(command.end(), arguments.begin(), arguments.end());
+        return command;
+    }
+
     std::string dir;
+    std::string program;
     e2e::Monitor monitor;
 };
 
@@ -75,28 +100,55 @@ TEST_F(FailureTest, VersionEndsWithStatusZero) {
 }
 
 TEST_F(FailureTest, OrdinaryUserWithoutCapNetRawCannotOpenTheSocket) {
-    if (geteuid() != 0) {
-        GTEST_SKIP() << "not running as root: cannot switch to an ordinary user";
+    std::string why;
+    const std::vector<std::string> command = as_ordinary_user({"127.0.0.1"}, &why);
+    if (command.empty()) {
+        GTEST_SKIP() << why;
     }
-    // The ordinary user runs a copy the test can be sure it may execute.
-    const std::string program = dir + "/pktwatch";
-    std::filesystem::copy_file(PKTWATCH_EXE, program);
-    chmod(program.c_str(), 0755);
-    monitor = e2e::start_process(
-        dir, {"setpriv", "--reuid=65534", "--regid=65534", "--clear-groups", program, "127.0.0.1"});
+    monitor = e2e::start_process(dir, command);
     const int status = e2e::exit_code(e2e::wait_for_exit(monitor));
-    if (status == 127 && out().empty()) {
-        GTEST_SKIP() << "setpriv is not installed";
-    }
 
     EXPECT_EQ(status, 255);
     EXPECT_EQ(out(), console_before_capture({"127.0.0.1"}) + "::socket() failed.");
     // One more line, on standard error: the reason and what to do about it.
     const std::string reason = err();
+    EXPECT_EQ(reason.rfind("pktwatch: cannot open the capture socket: ", 0), 0u) << reason;
     EXPECT_EQ(e2e::count_of(reason, "\n"), 1) << reason;
     EXPECT_NE(reason.find(std::strerror(EPERM)), std::string::npos) << reason;
     EXPECT_NE(reason.find("root"), std::string::npos) << reason;
     EXPECT_NE(reason.find("setcap cap_net_raw+ep " + program), std::string::npos) << reason;
+}
+
+// "::socket() failed." keeps no line end on standard output; where standard
+// error is the same terminal, the reason starts on a line of its own there.
+// Into two files, the bytes are those above.
+TEST_F(FailureTest, OnOneTerminalTheSocketsReasonStartsALineOfItsOwn) {
+    std::string why;
+    const std::vector<std::string> command = as_ordinary_user({"127.0.0.1"}, &why);
+    if (command.empty()) {
+        GTEST_SKIP() << why;
+    }
+    monitor = e2e::start_process(dir, command);
+    ASSERT_EQ(e2e::exit_code(e2e::wait_for_exit(monitor)), 255);
+    const std::string output = out();
+    const std::string reason = err();
+    ASSERT_TRUE(output.ends_with("::socket() failed.")) << output;
+    ASSERT_EQ(reason.rfind("pktwatch: ", 0), 0u) << reason;
+
+    std::string device;
+    const int terminal = e2e::open_terminal(&device, &why);
+    if (terminal < 0) {
+        GTEST_SKIP() << why;
+    }
+    std::vector<std::string> on_terminal{"sh", "-c", "exec \"$0\" \"$@\" >" + device + " 2>&1"};
+    on_terminal.insert(on_terminal.end(), command.begin(), command.end());
+    monitor = e2e::start_process(dir, on_terminal);
+    const std::string expected = e2e::on_terminal(output + "\n" + reason);
+    std::string shown;
+    EXPECT_TRUE(e2e::read_terminal_until(terminal, expected, shown)) << shown;
+    EXPECT_EQ(e2e::exit_code(e2e::wait_for_exit(monitor)), 255);
+    close(terminal);
+    EXPECT_EQ(shown, expected);
 }
 
 TEST_F(FailureTest, AddressNoInterfaceHoldsCannotBeBound) {

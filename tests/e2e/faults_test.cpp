@@ -3,7 +3,6 @@
 // closed, full or hung up. Each test uses its own 127.X.N.0/24 (X from the
 // process id, so that two runs of these tests at once keep apart) and the
 // monitor's address filter, so other loopback traffic never shows.
-#include <poll.h>
 
 #include <atomic>
 #include <filesystem>
@@ -380,55 +379,18 @@ TEST_F(StandardStreamTest, DialogueEndsWhenStandardInputIsEmptyOrClosed) {
     }
 }
 
-// Text as a terminal shows it: each line feed becomes carriage return and
-// line feed.
-std::string on_terminal(const std::string& text) {
-    std::string shown;
-    for (const char c : text) {
-        shown += c == '\n' ? "\r\n" : std::string(1, c);
-    }
-    return shown;
-}
-
-// Reads what the terminal shows into `shown` until it ends with `text`; false
-// at the deadline.
-bool read_terminal_until(int terminal, const std::string& text, std::string& shown) {
-    const auto end = std::chrono::steady_clock::now() + e2e::deadline;
-    while (shown.size() < text.size() ||
-           shown.compare(shown.size() - text.size(), text.size(), text) != 0) {
-        if (std::chrono::steady_clock::now() >= end) {
-            return false;
-        }
-        pollfd ready{terminal, POLLIN, 0};
-        if (poll(&ready, 1, 50) == 1) {
-            char buffer[4096];
-            const ssize_t count = read(terminal, buffer, sizeof buffer);
-            if (count <= 0) {
-                return false;
-            }
-            shown.append(buffer, static_cast<std::size_t>(count));
-        }
-    }
-    return true;
-}
-
 // The dialogue on a terminal that hangs up after the first answer: the next
 // read finds the input ended, and the monitor ends with status 0.
 TEST_F(StandardStreamTest, DialogueEndsWhenTheTerminalHangsUp) {
-    const int terminal = posix_openpt(O_RDWR | O_NOCTTY);
-    // Close-on-exec: a monitor holding the terminal's other end would keep it
-    // from hanging up.
-    if (terminal < 0 || fcntl(terminal, F_SETFD, FD_CLOEXEC) != 0 || grantpt(terminal) != 0 ||
-        unlockpt(terminal) != 0 || ptsname(terminal) == nullptr) {
-        if (terminal >= 0) {
-            close(terminal);
-        }
-        GTEST_SKIP() << "no pseudo-terminal here: " << std::strerror(errno);
+    std::string device;
+    std::string why;
+    const int terminal = e2e::open_terminal(&device, &why);
+    if (terminal < 0) {
+        GTEST_SKIP() << why;
     }
     // The monitor does not lead a session, so the terminal does not become
     // its controlling one and the hang-up sends it no SIGHUP: it must notice
     // the end of its input by itself.
-    const std::string device = ptsname(terminal);
     monitor = e2e::start_process(dir, {"sh", "-c", "exec \"$0\" >" + device, PKTWATCH_EXE}, device);
 
     const std::string transcript = dialogue_transcript("n\n");
@@ -438,14 +400,14 @@ TEST_F(StandardStreamTest, DialogueEndsWhenTheTerminalHangsUp) {
     const std::string up_to_first =
         e2e::start_banner() + transcript.substr(0, transcript.find(first) + first.size());
     std::string shown;
-    EXPECT_TRUE(read_terminal_until(terminal, on_terminal(up_to_first), shown)) << shown;
+    EXPECT_TRUE(e2e::read_terminal_until(terminal, e2e::on_terminal(up_to_first), shown)) << shown;
     EXPECT_EQ(write(terminal, "n\n", 2), 2);
     // The terminal echoes the answer.
-    EXPECT_TRUE(read_terminal_until(terminal, on_terminal(second), shown)) << shown;
+    EXPECT_TRUE(e2e::read_terminal_until(terminal, e2e::on_terminal(second), shown)) << shown;
     close(terminal);
 
     EXPECT_EQ(e2e::exit_code(e2e::wait_for_exit(monitor)), 0);
-    EXPECT_EQ(shown, on_terminal(up_to_first + "n\n" + second));
+    EXPECT_EQ(shown, e2e::on_terminal(up_to_first + "n\n" + second));
     EXPECT_EQ(err(), "");
 }
 

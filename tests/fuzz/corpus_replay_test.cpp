@@ -29,6 +29,7 @@ constexpr FuzzTarget fuzz_targets[] = {
     {"fuzz_command_line", fuzz_command_line_one},
     {"fuzz_dialogue", fuzz_dialogue_one},
     {"fuzz_prefilter", fuzz_prefilter_one},
+    {"fuzz_capture_file", fuzz_capture_file_one},
 };
 
 std::vector<std::filesystem::path> corpus_files(const char* target) {

@@ -84,9 +84,16 @@ const FrameCase frame_cases[] = {
     {"raw_bsdos", 14, ipv4, found, 0},
     {"raw_as_stored", 101, ipv4, found, 0},
     {"raw_ipv6", 12, ipv6, other, 0},
+    {"raw_bsdos_ipv6", 14, ipv6, other, 0},
+    {"raw_as_stored_ipv6", 101, ipv6, other, 0},
+    {"raw_version_0", 101, {0x05, 0x00, 0x00, 0x14}, other, 0},
     {"raw_empty", 12, {}, other, 0},
     {"ipv4", 228, ipv4, found, 0},
-    {"ipv4_link_holding_ipv6", 228, ipv6, other, 0},
+    // The link type alone says IPv4: a datagram taken as IPv4 by its
+    // EtherType and saved keeps whatever its version field held.
+    {"ipv4_version_field_6", 228, {0x65, 0x00, 0x00, 0x14}, found, 0},
+    {"ipv4_version_field_0", 228, {0x00}, found, 0},
+    {"ipv4_empty", 228, {}, other, 0},
     {"unsupported_link", 147, ipv4, LinkFrameKind::unsupported_link, 0},
 };
 

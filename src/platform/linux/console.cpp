@@ -55,6 +55,20 @@ bool platform_write_console_text(std::FILE* /*stream*/, const char* /*utf8*/,
     return false;
 }
 
+// Both terminals, and one device by number and by file: two opens of one
+// pseudo-terminal are, a terminal and the next one are not.
+bool platform_same_terminal(std::FILE* first, std::FILE* second) {
+    const int a = fileno(first);
+    const int b = fileno(second);
+    struct stat one {};
+    struct stat other {};
+    if (a < 0 || b < 0 || isatty(a) == 0 || isatty(b) == 0 || fstat(a, &one) != 0 ||
+        fstat(b, &other) != 0) {
+        return false;
+    }
+    return one.st_rdev == other.st_rdev && one.st_dev == other.st_dev && one.st_ino == other.st_ino;
+}
+
 StreamKind platform_stream_kind(std::FILE* stream) {
     const int fd = fileno(stream);
     struct stat status {};

@@ -54,6 +54,22 @@ void write_utf16(HANDLE console, const char* utf8, std::size_t length) {
     }
 }
 
+// The console handle behind `stream`; nullptr for a file, a pipe or a stream
+// without a handle.
+HANDLE console_of(std::FILE* stream) {
+    const int descriptor = _fileno(stream);
+    if (descriptor < 0) {
+        return nullptr;
+    }
+    const std::intptr_t os_handle = _get_osfhandle(descriptor);
+    if (os_handle == -1) {
+        return nullptr;
+    }
+    const HANDLE handle = reinterpret_cast<HANDLE>(os_handle);
+    DWORD mode = 0;
+    return GetConsoleMode(handle, &mode) ? handle : nullptr;
+}
+
 }  // namespace
 
 ConsoleEncoding platform_console_init() {
@@ -62,23 +78,20 @@ ConsoleEncoding platform_console_init() {
 }
 
 bool platform_write_console_text(std::FILE* stream, const char* utf8, std::size_t length) {
-    const int descriptor = _fileno(stream);
-    if (descriptor < 0) {
-        return false;
-    }
-    const std::intptr_t os_handle = _get_osfhandle(descriptor);
-    if (os_handle == -1) {
-        return false;
-    }
-    const HANDLE console = reinterpret_cast<HANDLE>(os_handle);
-    DWORD mode = 0;
-    if (!GetConsoleMode(console, &mode)) {
+    const HANDLE console = console_of(stream);
+    if (console == nullptr) {
         return false;  // a file or a pipe: it gets the encoded bytes
     }
     // What the stream holds must come out before this text.
     std::fflush(stream);
     write_utf16(console, utf8, length);
     return true;
+}
+
+// A process has one console at most: two streams on console handles show
+// in the same window.
+bool platform_same_terminal(std::FILE* first, std::FILE* second) {
+    return console_of(first) != nullptr && console_of(second) != nullptr;
 }
 
 std::size_t platform_stream_room(std::FILE* /*stream*/) {

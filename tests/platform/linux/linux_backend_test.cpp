@@ -241,6 +241,59 @@ TEST(LinuxConsole, EncodingFollowsTheLocale) {
     }
 }
 
+// The other end of the pseudo-terminal `controller`, opened for writing (never
+// as this process's controlling terminal); nullptr when it cannot be.
+std::FILE* terminal_end(int controller) {
+    const char* name = controller >= 0 ? ptsname(controller) : nullptr;
+    const int end = name != nullptr ? open(name, O_WRONLY | O_NOCTTY) : -1;
+    return end >= 0 ? fdopen(end, "w") : nullptr;
+}
+
+// A new pseudo-terminal's controlling end, or -1.
+int new_terminal() {
+    const int controller = posix_openpt(O_RDWR | O_NOCTTY);
+    if (controller >= 0 && (grantpt(controller) != 0 || unlockpt(controller) != 0)) {
+        close(controller);
+        return -1;
+    }
+    return controller;
+}
+
+// Two streams are one terminal only when both are terminals and the same
+// device: not two pseudo-terminals, nor a terminal and a file.
+TEST(LinuxConsole, SameTerminalIsOneTerminalDevice) {
+    const int first_controller = new_terminal();
+    const int second_controller = new_terminal();
+    if (first_controller < 0 || second_controller < 0) {
+        GTEST_SKIP() << "no pseudo-terminal here: " << std::strerror(errno);
+    }
+    std::FILE* terminal = terminal_end(first_controller);
+    std::FILE* again = terminal_end(first_controller);
+    std::FILE* other_terminal = terminal_end(second_controller);
+    std::FILE* file = test_support::temporary_stream();
+    ASSERT_TRUE(terminal != nullptr && again != nullptr && other_terminal != nullptr &&
+                file != nullptr);
+    const struct {
+        const char* name;
+        std::FILE* first;
+        std::FILE* second;
+        bool same;
+    } cases[] = {
+        {"one terminal opened twice", terminal, again, true},
+        {"two terminals", terminal, other_terminal, false},
+        {"a terminal and a file", terminal, file, false},
+        {"a file twice", file, file, false},
+    };
+    for (const auto& c : cases) {
+        EXPECT_EQ(platform_same_terminal(c.first, c.second), c.same) << c.name;
+    }
+    for (std::FILE* stream : {terminal, other_terminal, again, file}) {
+        std::fclose(stream);
+    }
+    close(first_controller);
+    close(second_controller);
+}
+
 // The room a pipe nobody reads is said to have is room a write of that many
 // bytes finds at once. Pipes are made of page-sized slots and a write that
 // does not fit the last slot's tail takes fresh ones, so after writes of

@@ -48,6 +48,10 @@ TEST(WindowsConsole, FileStreamGetsNoUtf16) {
     const char text[] = "\xE3\x83\x9D";  // U+30DD
     EXPECT_FALSE(platform_write_console_text(file, text, sizeof text - 1));
     EXPECT_EQ(std::ftell(file), 0L);
+    // Nor is it the same terminal as anything: a failure line written after
+    // an unended one to a file gets no line end of its own.
+    EXPECT_FALSE(platform_same_terminal(file, file));
+    EXPECT_FALSE(platform_same_terminal(file, stderr));
     std::fclose(file);
 }
 
