@@ -1,6 +1,8 @@
 # Front door: `make test` builds and runs every test, `sudo make run` builds
 # and starts the monitor (ARGS="..." passes its arguments), `make install`
-# installs it under PREFIX, `make deb` builds its Debian package.
+# installs it under PREFIX, `make deb` builds its Debian package. Where make
+# itself is missing, `sh scripts/install-deps.sh` (as root) installs it with
+# the rest.
 BUILD_DIR ?= build
 ASAN_DIR ?= build-asan
 WINDOWS_DIR ?= build-windows
