@@ -69,8 +69,8 @@ else
     [ "$(head -n 1 "$copyright")" = \
         "Format: https://www.debian.org/doc/packaging-manuals/copyright-format/1.0/" ] ||
         fail "the copyright file does not start with the DEP-5 Format line: $(head -n 1 "$copyright")"
-    grep -qx "Files: \*" "$copyright" || fail "the copyright file has no 'Files: *' paragraph"
-    grep -qx "Copyright: $(sed -n '1s/^Copyright //p' "$licence")" "$copyright" ||
+    grep -qxF "Files: *" "$copyright" || fail "the copyright file has no 'Files: *' paragraph"
+    grep -qxF "Copyright: $(sed -n '1s/^Copyright //p' "$licence")" "$copyright" ||
         fail "the copyright file does not give LICENSE's copyright line"
     terms=$(awk 'done { print } /^$/ { done = 1 }' "$licence")
     paragraph=$(awk 'found { sub(/^ /, ""); if ($0 == ".") $0 = ""; print }
