@@ -1,6 +1,8 @@
 # Front door: `make test` builds and runs every test, `sudo make run` builds
 # and starts the monitor (ARGS="..." passes its arguments), `make install`
-# installs it under PREFIX, `make deb` builds its Debian package.
+# installs it under PREFIX, `make deb` builds its Debian package. Where make
+# itself is missing, `sh scripts/install-deps.sh` (as root) installs it with
+# the rest.
 BUILD_DIR ?= build
 ASAN_DIR ?= build-asan
 WINDOWS_DIR ?= build-windows
@@ -9,7 +11,7 @@ ARGS ?=
 FUZZ_SECONDS ?= 20
 PREFIX ?= /usr/local
 
-.PHONY: all deps windows-deps build run install deb test test-release test-asan test-fuzz \
+.PHONY: all deps windows-deps configure build program run install deb test test-release test-asan test-fuzz \
 	test-windows format clean
 
 all: build
@@ -17,11 +19,18 @@ all: build
 deps:
 	@sh scripts/install-deps.sh
 
-build: deps
+configure: deps
 	cmake -S . -B $(BUILD_DIR) -DCMAKE_BUILD_TYPE=RelWithDebInfo -DPKTWATCH_WERROR=ON
+
+# Everything: the program, its documents and every test.
+build: configure
 	cmake --build $(BUILD_DIR) -j $(JOBS)
 
-run: build
+# The program alone, all that running it needs; `make test` builds the rest.
+program: configure
+	cmake --build $(BUILD_DIR) -j $(JOBS) --target pktwatch
+
+run: program
 	./$(BUILD_DIR)/pktwatch $(ARGS)
 
 # The program in PREFIX/bin, its manual page in PREFIX/share/man/man1; a

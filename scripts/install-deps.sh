@@ -1,6 +1,8 @@
 #!/bin/sh
 # Installs what building, testing and packaging pktwatch needs on Debian,
-# when run as root; otherwise says what is missing.
+# when run as root; otherwise says what is missing and ends with status 1.
+# Plain sh and apt-get only: the README's two commands start with it, on a
+# system that may have nothing else, not even make.
 set -eu
 
 missing=""

@@ -4,18 +4,25 @@
 // once it is deleted the monitor says so and ends with status 255.
 #include <sched.h>
 
+#include <cerrno>
 #include <filesystem>
+#include <system_error>
 
 #include "e2e_support.hpp"
+#include "support/command.hpp"
 
 namespace {
 
 constexpr const char* monitor_address = "192.0.2.1";  // TEST-NET-1, inside the namespace only
 constexpr const char* peer_address = "192.0.2.2";
 
-// Runs ip(8) with `arguments`; true when it succeeded.
-bool ip(const std::string& arguments) {
-    return std::system(("ip " + arguments + " >/dev/null 2>&1").c_str()) == 0;
+// Runs ip(8) with `arguments`: success, or a failure in ip's own words.
+::testing::AssertionResult ip(const std::string& arguments) {
+    const test_support::CommandResult result = test_support::run_command("ip " + arguments);
+    if (result.succeeded) {
+        return ::testing::AssertionSuccess();
+    }
+    return ::testing::AssertionFailure() << "ip " << arguments << ": " << result.output;
 }
 
 // Processor time (user and system) the process has used, in seconds; -1 when
@@ -43,17 +50,25 @@ class InterfaceGoneTest : public ::testing::Test {
 protected:
     void SetUp() override {
         E2E_SKIP_UNLESS_CAPTURE_WORKS();
-        if (!ip("-V")) {
-            GTEST_SKIP() << "ip (iproute2) is not installed";
+        if (const ::testing::AssertionResult version = ip("-V"); !version) {
+            GTEST_SKIP() << "ip (iproute2) is not installed: " << version.message();
         }
         netns = "pktwatch-fault-" + std::to_string(getpid());
-        if (!ip("netns add " + netns)) {
+        if (const ::testing::AssertionResult added = ip("netns add " + netns); !added) {
             netns.clear();
-            GTEST_SKIP() << "cannot create a network namespace here";
+            GTEST_SKIP() << "cannot create a network namespace here: " << added.message();
         }
         // pktwatch0 holds the monitor's address; its peer pktwatch1 has none and
-        // drops what it gets, so nothing answers.
-        ASSERT_TRUE(ip("-n " + netns + " link add pktwatch0 type veth peer name pktwatch1"));
+        // drops what it gets, so nothing answers. The first command run in the
+        // namespace is where ip finds whether it can enter one here: in a
+        // chroot whose root is not a mount point it cannot ("mount
+        // --make-rslave /" fails), and neither could `ip netns exec`.
+        if (const ::testing::AssertionResult veth =
+                ip("-n " + netns + " link add pktwatch0 type veth peer name pktwatch1");
+            !veth) {
+            GTEST_SKIP() << "cannot make a veth pair in a network namespace here: "
+                         << veth.message();
+        }
         ASSERT_TRUE(ip("-n " + netns + " addr add " + monitor_address + "/24 dev pktwatch0"));
         ASSERT_TRUE(ip("-n " + netns + " link set pktwatch1 up"));
         ASSERT_TRUE(bring_up());
@@ -72,9 +87,12 @@ protected:
 
     // Sets pktwatch0 up, with a fixed neighbour entry for the peer address so
     // that a datagram to it leaves at once, without address resolution.
-    bool bring_up() {
-        return ip("-n " + netns + " link set pktwatch0 up") &&
-               ip("-n " + netns + " neigh replace " + peer_address +
+    ::testing::AssertionResult bring_up() {
+        ::testing::AssertionResult up = ip("-n " + netns + " link set pktwatch0 up");
+        if (!up) {
+            return up;
+        }
+        return ip("-n " + netns + " neigh replace " + peer_address +
                   " lladdr 02:00:00:00:00:02 nud permanent dev pktwatch0");
     }
 
@@ -138,9 +156,17 @@ TEST_F(InterfaceGoneTest, DownIsWatchedOnAndDeletedEndsTheMonitor) {
                                        "192.0.2.0", "-w", "256", monitor_address});
     ASSERT_TRUE(e2e::wait_for_listening(monitor)) << e2e::read_file(monitor.err_path);
     // ip(8) runs the command in its own process: the process measured is the
-    // monitor.
-    ASSERT_EQ(std::filesystem::read_symlink("/proc/" + std::to_string(monitor.pid) + "/exe"),
-              std::filesystem::canonical(PKTWATCH_EXE));
+    // monitor. Compared as files, by device and inode, not by path: the path
+    // the link shows depends on the mount namespace it is read from (from a
+    // chroot it can be the path outside it).
+    const std::string exe = "/proc/" + std::to_string(monitor.pid) + "/exe";
+    struct stat running {};
+    struct stat built {};
+    ASSERT_EQ(stat(exe.c_str(), &running), 0) << exe << ": " << std::strerror(errno);
+    ASSERT_EQ(stat(PKTWATCH_EXE, &built), 0) << PKTWATCH_EXE << ": " << std::strerror(errno);
+    std::error_code unread;
+    ASSERT_TRUE(running.st_dev == built.st_dev && running.st_ino == built.st_ino)
+        << exe << " is " << std::filesystem::read_symlink(exe, unread) << ", not " << PKTWATCH_EXE;
     ASSERT_TRUE(send_from_inside(40001));
     ASSERT_TRUE(wait_for_account(40001)) << e2e::read_file(monitor.out_path);
 

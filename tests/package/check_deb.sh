@@ -1,18 +1,23 @@
 #!/bin/sh
 # Builds the Debian package from a configured and built tree, unpacks it into
-# a scratch root and checks what a user gets: the program, its manual page and
-# its bash completion where dpkg puts them, the package's name and version,
-# Depends naming libc6 and each shared library the program needs from libpcap
-# and libcap, and the unpacked program answering --version. Exits 77 (skipped) when dpkg-deb,
-# dpkg-shlibdeps or file (which CPack needs for the dependencies) is missing.
+# a scratch root and checks what a user gets: the program, its compressed
+# manual page and its bash completion where dpkg puts them, the copyright file
+# in Debian's machine-readable format with the terms of LICENSE, a changelog
+# whose latest entry is this version, the package's name and version, Depends
+# naming libc6 and each shared library the program needs from libpcap and
+# libcap, and the unpacked program answering --version. Where lintian is
+# installed, it must report no error on the package. Exits 77 (skipped) when
+# dpkg-deb, dpkg-shlibdeps or file (which CPack needs for the dependencies)
+# is missing.
 #
-# Usage: check_deb.sh CPACK CPACK_CONFIG SCRATCH_DIR VERSION
+# Usage: check_deb.sh CPACK CPACK_CONFIG SCRATCH_DIR VERSION LICENSE
 set -u
 
 cpack=$1
 config=$2
 scratch=$3
 version=$4
+licence=$5
 
 for tool in dpkg-deb dpkg-shlibdeps file; do
     if ! command -v "$tool" >/dev/null 2>&1; then
@@ -48,11 +53,44 @@ echo "package: $(basename "$deb")"
 dpkg-deb -x "$deb" "$scratch/root" || fail "dpkg-deb -x $deb"
 program="$scratch/root/usr/bin/pktwatch"
 [ -x "$program" ] || fail "usr/bin/pktwatch is not in the package or not executable"
-man_dir="$scratch/root/usr/share/man/man1"
-[ -f "$man_dir/pktwatch.1" ] || [ -f "$man_dir/pktwatch.1.gz" ] ||
-    fail "usr/share/man/man1/pktwatch.1 (or .1.gz) is not in the package"
+# Debian's policy wants manual pages compressed.
+[ -f "$scratch/root/usr/share/man/man1/pktwatch.1.gz" ] ||
+    fail "usr/share/man/man1/pktwatch.1.gz is not in the package"
 [ -f "$scratch/root/usr/share/bash-completion/completions/pktwatch" ] ||
     fail "usr/share/bash-completion/completions/pktwatch is not in the package"
+
+# The copyright file (DEP-5): the format's URI first, the licence named for
+# every file, and the stand-alone licence paragraph, once unindented, the
+# terms of LICENSE (all of it after its copyright line and the empty line).
+copyright="$scratch/root/usr/share/doc/pktwatch/copyright"
+if [ ! -f "$copyright" ]; then
+    fail "usr/share/doc/pktwatch/copyright is not in the package"
+else
+    [ "$(head -n 1 "$copyright")" = \
+        "Format: https://www.debian.org/doc/packaging-manuals/copyright-format/1.0/" ] ||
+        fail "the copyright file does not start with the DEP-5 Format line: $(head -n 1 "$copyright")"
+    grep -qxF "Files: *" "$copyright" || fail "the copyright file has no 'Files: *' paragraph"
+    grep -qxF "Copyright: $(sed -n '1s/^Copyright //p' "$licence")" "$copyright" ||
+        fail "the copyright file does not give LICENSE's copyright line"
+    terms=$(awk 'done { print } /^$/ { done = 1 }' "$licence")
+    paragraph=$(awk 'found { sub(/^ /, ""); if ($0 == ".") $0 = ""; print }
+                     $0 == "License: BSD-2-Clause" { count++; if (count == 2) found = 1 }' \
+        "$copyright")
+    [ "$paragraph" = "$terms" ] ||
+        fail "the copyright file's licence paragraph is not the terms of $licence"
+fi
+
+# The changelog (a native package's: changelog.gz) starts with this version.
+changelog="$scratch/root/usr/share/doc/pktwatch/changelog.gz"
+if [ ! -f "$changelog" ]; then
+    fail "usr/share/doc/pktwatch/changelog.gz is not in the package"
+else
+    latest=$(gzip -dc "$changelog" | head -n 1)
+    case "$latest" in
+        "pktwatch ($version) "*) ;;
+        *) fail "the changelog's latest entry is not version $version: $latest" ;;
+    esac
+fi
 
 field() {
     dpkg-deb -f "$deb" "$1"
@@ -92,6 +130,17 @@ if [ "$output" != "$want" ]; then
     fail "usr/bin/pktwatch --version gave (then its exit status):"
     printf '%s\n' "$output"
     cat "$scratch/stderr"
+fi
+
+# Lintian's warnings are shown, its errors fail the check.
+if command -v lintian >/dev/null 2>&1; then
+    report=$(lintian --fail-on error "$deb" 2>&1)
+    status=$?
+    report=$(printf '%s\n' "$report" | grep -v '^running with root privileges is not recommended')
+    echo "lintian: ${report:-no errors, no warnings}"
+    [ "$status" -eq 0 ] || fail "lintian reports errors on $(basename "$deb") (status $status)"
+else
+    echo "lintian is not installed: the package was not linted (apt-get install lintian)"
 fi
 
 if [ "$failures" -ne 0 ]; then

@@ -20,6 +20,7 @@
 #include "platform/capture.hpp"
 #include "platform/linux/capture_state.hpp"
 #include "platform/linux/receive_ring.hpp"
+#include "support/command.hpp"
 
 namespace {
 
@@ -209,12 +210,6 @@ TEST_F(CaptureReceiveTest, WhatIsNotReceivedIsCountedAsDropped) {
     }
 }
 
-bool can_make_network_namespaces() {
-    return geteuid() == 0 &&
-           std::system("unshare --net ip link add pw0 type veth peer name pw1 >/dev/null 2>&1") ==
-               0;
-}
-
 bool run(const char* command) {
     return std::system((std::string(command) + " >/dev/null 2>&1").c_str()) == 0;
 }
@@ -293,8 +288,9 @@ void outlive_the_interface(ReceivePath path, bool delete_while_down) {
 }
 
 TEST(CaptureInterfaceGone, DownIsNotGoneAndDeletedIsGone) {
-    if (!can_make_network_namespaces()) {
-        GTEST_SKIP() << "needs root and veth interfaces in a network namespace";
+    const std::string unavailable = test_support::network_namespace_unavailable_reason();
+    if (!unavailable.empty()) {
+        GTEST_SKIP() << unavailable;
     }
     GTEST_FLAG_SET(death_test_style, "threadsafe");
     for (const ReceivePath& path : receive_paths) {

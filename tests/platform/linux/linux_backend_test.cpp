@@ -25,6 +25,7 @@
 #include "platform/console.hpp"
 #include "platform/host.hpp"
 #include "platform/linux/capture_state.hpp"
+#include "support/command.hpp"
 #include "support/text.hpp"
 
 namespace {
@@ -66,12 +67,6 @@ TEST(LinuxInetAddr, ReadsDottedQuadsAsInetAddrDoes) {
     }
 }
 
-bool can_make_network_namespaces() {
-    return geteuid() == 0 &&
-           std::system("unshare --net ip link add pw0 type veth peer name pw1 >/dev/null 2>&1") ==
-               0;
-}
-
 // In a network namespace of its own: lo, an interface that is up with two
 // addresses, one that is down. Prints the list platform_local_addresses gives.
 void print_addresses_in_fresh_namespace() {
@@ -93,8 +88,9 @@ void print_addresses_in_fresh_namespace() {
 }
 
 TEST(LinuxLocalAddresses, InterfacesThatAreUpInOrderWithLoopbackLast) {
-    if (!can_make_network_namespaces()) {
-        GTEST_SKIP() << "needs root and veth interfaces in a network namespace";
+    const std::string unavailable = test_support::network_namespace_unavailable_reason();
+    if (!unavailable.empty()) {
+        GTEST_SKIP() << unavailable;
     }
     GTEST_FLAG_SET(death_test_style, "threadsafe");
     EXPECT_EXIT(print_addresses_in_fresh_namespace(), ::testing::ExitedWithCode(0),
