@@ -167,6 +167,13 @@ else
 fi
 
 if [ "$failures" -ne 0 ]; then
+    # What each run left on standard error, and its status, before the work
+    # folder goes: a failure under Wine often says why only there.
+    for err in "$work"/*.err; do
+        name=$(basename "$err" .err)
+        echo "--- $name: status $(cat "$work/$name.status" 2>/dev/null), standard error:" >&2
+        cat "$err" >&2
+    done
     echo "$failures failure(s)" >&2
     exit 1
 fi
